@@ -63,9 +63,10 @@ int AmPmMarker(std::string_view f, size_t i, size_t& len) {
     return len = 0, 0;
 }
 
-// True when an am/pm marker follows position i in the picture (outside quotes).
-bool TwelveHourAhead(std::string_view f, size_t i) {
+// True when the picture holds an am/pm marker (outside quotes): its hours use the 12-hour clock.
+bool HasAmPm(std::string_view f) {
     char quote = 0;
+    size_t i = 0;
     for (; i < f.size(); ++i) {
         char c = f[i];
         if (quote) {
@@ -142,7 +143,7 @@ public:
                 break;
             case 'H': {
                 int h = p_.hour;
-                if (TwelveHourAhead(f, i + n)) {
+                if (HasAmPm(f)) {
                     h %= 12;
                     if (h == 0) h = 12;
                 }
@@ -301,7 +302,7 @@ bool ScanDate(Scanner& sc, double& value, const TFormatSettings& fs) {
             d = n1, m = n2;
         else
             m = n1, d = n2;
-    } else if (l1 > 2 || order == doYMD) {
+    } else if (order == doYMD || (l1 > 2 && n1 > 31)) { // "2024/3/5" in any order
         y = n1, m = n2, d = n3, yDigits = l1;
     } else if (order == doDMY) {
         d = n1, m = n2, y = n3, yDigits = l3;

@@ -52,10 +52,10 @@ std::string DateTimeToStr(double value, const TFormatSettings& fs); // time left
 // else both.
 std::string VarDateToStr(double value, const TFormatSettings& fs);
 
-// Reading text in the regional formats (separators and date order of the settings; a year of
-// one or two digits falls in the settings' century window; a four-digit first number reads as
-// year-month-day). Errors: "'%s' is not a valid date", "'%s' is not a valid time",
-// "'%s' is not a valid date and time" (EConvertError).
+// Reading text in the regional formats: separators and date order of the settings; a year of
+// one or two digits falls in the settings' century window; a first number of three or more
+// digits above 31 reads as year-month-day. Errors: "'%s' is not a valid date",
+// "'%s' is not a valid time", "'%s' is not a valid date and time" (EConvertError).
 bool TryStrToDate(std::string_view text, double& value, const TFormatSettings& fs);
 bool TryStrToTime(std::string_view text, double& value, const TFormatSettings& fs);
 bool TryStrToDateTime(std::string_view text, double& value, const TFormatSettings& fs);
