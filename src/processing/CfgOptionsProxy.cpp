@@ -56,7 +56,7 @@ bool TModuleSettings::SaveShort(const TStrings& entries, TPersistent* root,
     TStringList shortList;
     for (int i = 0; i < entries.Count(); ++i) {
         shortList.Add(entries[i]);
-        if (entries[i] == kShortListMarker) break;
+        if (entries[i].find(kShortListMarker) != std::string::npos) break;
     }
     return SettingsOperation(TSettingsKind::skSave, shortList, root, iniFile);
 }
