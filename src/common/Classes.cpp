@@ -8,7 +8,9 @@ namespace pt {
 
 namespace {
 
-char LowerAscii(char c) noexcept { return (c >= 'A' && c <= 'Z') ? char(c + 32) : c; }
+char LowerAscii(char c) noexcept {
+    return (c >= 'A' && c <= 'Z') ? char(c + 32) : c;
+}
 
 constexpr std::string_view kDuplicatesNames[] = {"dupIgnore", "dupAccept", "dupError"};
 
@@ -386,9 +388,8 @@ bool TStringList::Find(std::string_view s, int& index) const {
 }
 
 void TStringList::Sort() {
-    std::stable_sort(items_.begin(), items_.end(), [this](const Item& a, const Item& b) {
-        return CompareStrings(a.s, b.s) < 0;
-    });
+    std::stable_sort(items_.begin(), items_.end(),
+                     [this](const Item& a, const Item& b) { return CompareStrings(a.s, b.s) < 0; });
     Changed();
 }
 

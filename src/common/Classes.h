@@ -25,7 +25,9 @@ public:
     static const TClassInfo ClassInfo;
     virtual const TClassInfo& ClassType() const noexcept { return ClassInfo; }
     std::string_view ClassName() const noexcept { return ClassType().Name; }
-    bool InheritsFrom(const TClassInfo& cls) const noexcept { return ClassType().InheritsFrom(cls); }
+    bool InheritsFrom(const TClassInfo& cls) const noexcept {
+        return ClassType().InheritsFrom(cls);
+    }
 };
 
 class TPersistent : public TObject {

@@ -9,10 +9,9 @@ TObject* ComboItems(const TPersistent& o) {
 } // namespace
 
 constinit const TPropInfo TCustomComboBox::PublishedProps[] = {
-    TPropInfo{.Name = "Items", .Kind = tkClass, .PropClass = &TStrings::ClassInfo,
-              .GetObj = ComboItems},
-    Published<tkInteger, &TCustomComboBox::ItemIndex, &TCustomComboBox::SetItemIndex>(
-        "ItemIndex"),
+    TPropInfo{
+        .Name = "Items", .Kind = tkClass, .PropClass = &TStrings::ClassInfo, .GetObj = ComboItems},
+    Published<tkInteger, &TCustomComboBox::ItemIndex, &TCustomComboBox::SetItemIndex>("ItemIndex"),
 };
 constinit const TClassInfo TCustomComboBox::ClassInfo{"TCustomComboBox", &TComponent::ClassInfo,
                                                       TCustomComboBox::PublishedProps};

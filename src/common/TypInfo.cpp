@@ -9,8 +9,8 @@ namespace {
 constexpr std::string_view kBooleanNames[] = {"False", "True"};
 
 constexpr const char* kKindNames[] = {
-    "tkUnknown", "tkInteger", "tkChar",    "tkEnumeration", "tkFloat", "tkString", "tkSet",
-    "tkClass",   "tkMethod",  "tkWChar",   "tkLString",     "tkWString", "tkVariant", "tkArray",
+    "tkUnknown", "tkInteger",   "tkChar",  "tkEnumeration", "tkFloat",   "tkString",  "tkSet",
+    "tkClass",   "tkMethod",    "tkWChar", "tkLString",     "tkWString", "tkVariant", "tkArray",
     "tkRecord",  "tkInterface", "tkInt64", "tkDynArray",    "tkUString"};
 
 [[noreturn]] void WrongKind(const TPropInfo& prop) {

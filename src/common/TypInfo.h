@@ -78,8 +78,8 @@ struct TClassInfo;
 struct TPropInfo {
     std::string_view Name;
     TTypeKind Kind = tkUnknown;
-    const TEnumType* EnumType = nullptr;    // tkEnumeration
-    const TClassInfo* PropClass = nullptr;  // tkClass: the declared class of the value
+    const TEnumType* EnumType = nullptr;   // tkEnumeration
+    const TClassInfo* PropClass = nullptr; // tkClass: the declared class of the value
     int64_t (*GetOrd)(const TPersistent&) = nullptr;
     void (*SetOrd)(TPersistent&, int64_t) = nullptr;
     double (*GetFloat)(const TPersistent&) = nullptr;
@@ -91,9 +91,7 @@ struct TPropInfo {
     Variant (*GetVar)(const TPersistent&) = nullptr;
     void (*SetVar)(TPersistent&, const Variant&) = nullptr;
 
-    bool HasSetter() const noexcept {
-        return SetOrd || SetFloat || SetStr || SetObj || SetVar;
-    }
+    bool HasSetter() const noexcept { return SetOrd || SetFloat || SetStr || SetObj || SetVar; }
 };
 
 // A class: its name, its ancestor and the properties it publishes itself.
@@ -139,21 +137,11 @@ void SetVariantProp(TPersistent& obj, const TPropInfo& prop, const Variant& valu
 namespace typinfo_detail {
 
 template <class M> struct MemberOf;
-template <class C, class R> struct MemberOf<R C::*> {
-    using Class = C;
-};
-template <class C, class R> struct MemberOf<R (C::*)() const> {
-    using Class = C;
-};
-template <class C, class R> struct MemberOf<R (C::*)() const noexcept> {
-    using Class = C;
-};
-template <class C, class A> struct MemberOf<void (C::*)(A)> {
-    using Class = C;
-};
-template <class C, class A> struct MemberOf<void (C::*)(A) noexcept> {
-    using Class = C;
-};
+template <class C, class R> struct MemberOf<R C::*> { using Class = C; };
+template <class C, class R> struct MemberOf<R (C::*)() const> { using Class = C; };
+template <class C, class R> struct MemberOf<R (C::*)() const noexcept> { using Class = C; };
+template <class C, class A> struct MemberOf<void (C::*)(A)> { using Class = C; };
+template <class C, class A> struct MemberOf<void (C::*)(A) noexcept> { using Class = C; };
 
 template <auto Get> decltype(auto) Read(const TPersistent& o) {
     using C = typename MemberOf<decltype(Get)>::Class;
@@ -192,8 +180,8 @@ constexpr TPropInfo Published(std::string_view name, const TClassInfo* propClass
     p.PropClass = propClass;
     constexpr bool w = d::Writable<Get, Set>();
     using V = d::Plain<decltype(d::Read<Get>(std::declval<const TPersistent&>()))>;
-    if constexpr (Kind == tkInteger || Kind == tkChar || Kind == tkWChar ||
-                  Kind == tkEnumeration || Kind == tkSet || Kind == tkInt64) {
+    if constexpr (Kind == tkInteger || Kind == tkChar || Kind == tkWChar || Kind == tkEnumeration ||
+                  Kind == tkSet || Kind == tkInt64) {
         p.GetOrd = [](const TPersistent& o) -> int64_t {
             return static_cast<int64_t>(d::Read<Get>(o));
         };
@@ -243,10 +231,12 @@ constexpr TPropInfo PublishedEnum(std::string_view name, const TEnumType& type) 
 //   constinit const TPropInfo TFoo::PublishedProps[] = {Published<...>("..."), ...};
 //   constinit const TClassInfo TFoo::ClassInfo{"TFoo", &TBase::ClassInfo, TFoo::PublishedProps};
 // (a class without properties leaves PublishedProps undefined and passes {}).
-#define PT_PUBLISHED_CLASS                                                                        \
-public:                                                                                           \
-    static const ::pt::TClassInfo ClassInfo;                                                      \
-    const ::pt::TClassInfo& ClassType() const noexcept override { return ClassInfo; }            \
-                                                                                                  \
-private:                                                                                          \
+#define PT_PUBLISHED_CLASS                                                                         \
+public:                                                                                            \
+    static const ::pt::TClassInfo ClassInfo;                                                       \
+    const ::pt::TClassInfo& ClassType() const noexcept override {                                  \
+        return ClassInfo;                                                                          \
+    }                                                                                              \
+                                                                                                   \
+private:                                                                                           \
     static const ::pt::TPropInfo PublishedProps[]

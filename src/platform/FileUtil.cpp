@@ -17,7 +17,8 @@ mode_t CurrentUmask() {
     std::string status;
     if (ReadWholeFile("/proc/self/status", status) == 0) {
         size_t at = status.find("Umask:");
-        if (at != std::string::npos) return static_cast<mode_t>(strtoul(status.c_str() + at + 6, nullptr, 8));
+        if (at != std::string::npos)
+            return static_cast<mode_t>(strtoul(status.c_str() + at + 6, nullptr, 8));
     }
     return 022;
 }

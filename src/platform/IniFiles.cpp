@@ -10,7 +10,9 @@ namespace pt {
 
 namespace {
 
-bool IsBlank(char c) noexcept { return static_cast<unsigned char>(c) <= ' '; }
+bool IsBlank(char c) noexcept {
+    return static_cast<unsigned char>(c) <= ' ';
+}
 
 std::string_view Trim(std::string_view s) noexcept {
     while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
@@ -88,7 +90,9 @@ const TIniFile::Section* TIniFile::Find(std::string_view name) const {
     return const_cast<TIniFile*>(this)->Find(name);
 }
 
-bool TIniFile::SectionExists(std::string_view section) const { return Find(section) != nullptr; }
+bool TIniFile::SectionExists(std::string_view section) const {
+    return Find(section) != nullptr;
+}
 
 std::optional<std::string> TIniFile::ReadValue(std::string_view section,
                                                std::string_view key) const {
@@ -96,7 +100,8 @@ std::optional<std::string> TIniFile::ReadValue(std::string_view section,
     if (!s) return std::nullopt;
     for (const std::string& line : s->lines) {
         auto k = KeyOf(line);
-        if (k && SameText(*k, key)) return std::string(Trim(std::string_view(line).substr(line.find('=') + 1)));
+        if (k && SameText(*k, key))
+            return std::string(Trim(std::string_view(line).substr(line.find('=') + 1)));
     }
     return std::nullopt;
 }
@@ -107,8 +112,7 @@ std::string TIniFile::ReadString(std::string_view section, std::string_view key,
     return v ? *v : std::string(def);
 }
 
-void TIniFile::WriteString(std::string_view section, std::string_view key,
-                           std::string_view value) {
+void TIniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
     // A line break, or an "=" in the key, would make the line read back as something else.
     auto breaks = [](std::string_view s) { return s.find_first_of("\r\n") != s.npos; };
     if (breaks(section) || breaks(key) || breaks(value) || key.find('=') != key.npos ||

@@ -51,8 +51,8 @@ std::string DecodeKeyName(std::string_view name) {
     std::string out;
     for (size_t i = 0; i < name.size(); ++i) {
         int h, l;
-        if (name[i] == '%' && i + 2 < name.size() &&
-            (h = HexDigit(name[i + 1])) >= 0 && (l = HexDigit(name[i + 2])) >= 0) {
+        if (name[i] == '%' && i + 2 < name.size() && (h = HexDigit(name[i + 1])) >= 0 &&
+            (l = HexDigit(name[i + 2])) >= 0) {
             out += static_cast<char>(h * 16 + l);
             i += 2;
         } else {
@@ -109,11 +109,21 @@ void AppendQuoted(std::string& out, std::string_view s) {
     out += '"';
     for (unsigned char c : s) {
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\r': out += "\\r"; break;
-        case '\n': out += "\\n"; break;
-        case '\t': out += "\\t"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
         default:
             if (c < 32 || c == 127) {
                 out += "\\x";
@@ -141,11 +151,21 @@ bool ParseQuoted(std::string_view s, size_t& i, std::string& out) {
         if (i >= s.size()) return false;
         char e = s[i++];
         switch (e) {
-        case '"': out += '"'; break;
-        case '\\': out += '\\'; break;
-        case 'r': out += '\r'; break;
-        case 'n': out += '\n'; break;
-        case 't': out += '\t'; break;
+        case '"':
+            out += '"';
+            break;
+        case '\\':
+            out += '\\';
+            break;
+        case 'r':
+            out += '\r';
+            break;
+        case 'n':
+            out += '\n';
+            break;
+        case 't':
+            out += '\t';
+            break;
         case 'x': {
             int h, l;
             if (i + 1 >= s.size() || (h = HexDigit(s[i])) < 0 || (l = HexDigit(s[i + 1])) < 0)
@@ -154,7 +174,8 @@ bool ParseQuoted(std::string_view s, size_t& i, std::string& out) {
             i += 2;
             break;
         }
-        default: return false;
+        default:
+            return false;
         }
     }
     return false;
@@ -400,7 +421,9 @@ std::optional<TRegistry::Value> TRegistry::ReadValue(std::string_view name) cons
     return l->value;
 }
 
-bool TRegistry::ValueExists(std::string_view name) const { return ReadValue(name).has_value(); }
+bool TRegistry::ValueExists(std::string_view name) const {
+    return ReadValue(name).has_value();
+}
 
 std::vector<std::string> TRegistry::GetValueNames() const {
     std::vector<std::string> names;
@@ -460,7 +483,8 @@ std::string TRegistry::ReadString(std::string_view name) const {
 }
 
 void TRegistry::WriteValue(std::string_view name, const Value& value) {
-    if (folder_.empty()) throw ERegistryException("Failed to set data for '" + std::string(name) + "'");
+    if (folder_.empty())
+        throw ERegistryException("Failed to set data for '" + std::string(name) + "'");
     ModifyKeyFile(folder_, name, [&](std::vector<Line>& lines) {
         for (Line& l : lines)
             if (l.parsed && SameText(l.name, name)) {

@@ -81,7 +81,7 @@ public:
     // Raise ERegistryException "Invalid data type for '<name>'" when the value is of another
     // type (or of the wrong size), "Failed to get data for '<name>'" when it is missing.
     int32_t ReadInteger(std::string_view name) const;
-    double ReadFloat(std::string_view name) const; // REG_BINARY, 8 bytes, IEEE little-endian
+    double ReadFloat(std::string_view name) const;       // REG_BINARY, 8 bytes, IEEE little-endian
     std::string ReadString(std::string_view name) const; // REG_SZ or REG_EXPAND_SZ
 
     // Raise ERegistryException "Failed to set data for '<name>'" when the key file cannot be

@@ -47,8 +47,7 @@ bool TModuleSettings::SettingsOperation(TSettingsKind kind, const TStrings& entr
     store.BeforeProcessItem = OnBeforeProcessSettingsItem;
     store.INIFile = iniFile.empty() ? INIFile : std::string(iniFile);
     store.Components().Assign(entries);
-    return kind == TSettingsKind::skLoad ? store.LoadProperties(root)
-                                         : store.SaveProperties(root);
+    return kind == TSettingsKind::skLoad ? store.LoadProperties(root) : store.SaveProperties(root);
 }
 
 bool TModuleSettings::SaveShort(const TStrings& entries, TPersistent* root,
@@ -67,7 +66,9 @@ constinit const TPropInfo TProxyCodeObject::PublishedProps[] = {
     Published<tkInteger, &TProxyCodeObject::Width>("Width"),
     Published<tkInteger, &TProxyCodeObject::Height>("Height"),
     Published<tkInteger, &TProxyCodeObject::fsTree1_Width>("fsTree1_Width"),
-    TPropInfo{.Name = "edtExpr_Lines", .Kind = tkClass, .PropClass = &TStrings::ClassInfo,
+    TPropInfo{.Name = "edtExpr_Lines",
+              .Kind = tkClass,
+              .PropClass = &TStrings::ClassInfo,
               .GetObj = ProxyLines},
     Published<tkInteger, &TProxyCodeObject::comboType_ItemIndex>("comboType_ItemIndex"),
 };
@@ -78,8 +79,8 @@ TProxyCodeObject::TProxyCodeObject(TComponent* owner) : TProxyCodeCustomObject(o
     lines_.Add(std::string());
 }
 
-constinit const TClassInfo TDataSourceCfg::ClassInfo{"TDataSourceCfg",
-                                                     &TProxyCodeObject::ClassInfo, {}};
+constinit const TClassInfo TDataSourceCfg::ClassInfo{
+    "TDataSourceCfg", &TProxyCodeObject::ClassInfo, {}};
 
 TDataSourceCfg::TDataSourceCfg(TComponent* owner, TModuleSettings& settings)
     : TProxyCodeObject(owner), settings_(settings) {}

@@ -44,7 +44,9 @@ std::string Lower(std::string_view s) {
     return out;
 }
 
-std::string MapDontShow(const std::string& s) { return (s == "N" || s == "Y") ? s : "D"; }
+std::string MapDontShow(const std::string& s) {
+    return (s == "N" || s == "Y") ? s : "D";
+}
 
 TObject* ListOf(const TPersistent& o, TStringList& (TMsgArray::*get)()) {
     return &(const_cast<TMsgArray&>(static_cast<const TMsgArray&>(o)).*get)();
@@ -53,17 +55,32 @@ TObject* ListOf(const TPersistent& o, TStringList& (TMsgArray::*get)()) {
 } // namespace
 
 constinit const TPropInfo TMsgArray::PublishedProps[] = {
-    TPropInfo{.Name = "MessagesArray", .Kind = tkClass, .PropClass = &TStrings::ClassInfo,
+    TPropInfo{.Name = "MessagesArray",
+              .Kind = tkClass,
+              .PropClass = &TStrings::ClassInfo,
               .GetObj = [](const TPersistent& o) { return ListOf(o, &TMsgArray::MessagesArray); }},
-    TPropInfo{.Name = "MessagesText", .Kind = tkClass, .PropClass = &TStrings::ClassInfo,
+    TPropInfo{.Name = "MessagesText",
+              .Kind = tkClass,
+              .PropClass = &TStrings::ClassInfo,
               .GetObj = [](const TPersistent& o) { return ListOf(o, &TMsgArray::MessagesText); }},
-    TPropInfo{.Name = "MessagesCaption", .Kind = tkClass, .PropClass = &TStrings::ClassInfo,
-              .GetObj = [](const TPersistent& o) { return ListOf(o, &TMsgArray::MessagesCaption); }},
-    TPropInfo{.Name = "DontShowAgainText", .Kind = tkClass, .PropClass = &TStrings::ClassInfo,
-              .GetObj = [](const TPersistent& o) { return ListOf(o, &TMsgArray::DontShowAgainText); }},
-    TPropInfo{.Name = "LastDialogsResult", .Kind = tkClass, .PropClass = &TStrings::ClassInfo,
-              .GetObj = [](const TPersistent& o) { return ListOf(o, &TMsgArray::LastDialogsResult); }},
-    TPropInfo{.Name = "ButtonCaptions", .Kind = tkClass, .PropClass = &TStrings::ClassInfo,
+    TPropInfo{
+        .Name = "MessagesCaption",
+        .Kind = tkClass,
+        .PropClass = &TStrings::ClassInfo,
+        .GetObj = [](const TPersistent& o) { return ListOf(o, &TMsgArray::MessagesCaption); }},
+    TPropInfo{
+        .Name = "DontShowAgainText",
+        .Kind = tkClass,
+        .PropClass = &TStrings::ClassInfo,
+        .GetObj = [](const TPersistent& o) { return ListOf(o, &TMsgArray::DontShowAgainText); }},
+    TPropInfo{
+        .Name = "LastDialogsResult",
+        .Kind = tkClass,
+        .PropClass = &TStrings::ClassInfo,
+        .GetObj = [](const TPersistent& o) { return ListOf(o, &TMsgArray::LastDialogsResult); }},
+    TPropInfo{.Name = "ButtonCaptions",
+              .Kind = tkClass,
+              .PropClass = &TStrings::ClassInfo,
               .GetObj = [](const TPersistent& o) { return ListOf(o, &TMsgArray::ButtonCaptions); }},
     Published<tkString, &TMsgArray::AgainCheckCaption>("AgainCheckCaption"),
     Published<tkString, &TMsgArray::InformationCaption>("InformationCaption"),
@@ -81,9 +98,9 @@ constinit const TClassInfo TMsgArray::ClassInfo{"TMsgArray", &TComponent::ClassI
                                                 TMsgArray::PublishedProps};
 
 TMsgArray::TMsgArray(TComponent* owner)
-    : TComponent(owner),
-      buttons_{"&Yes",    "&No",  "OK",         "Cancel",      "&Abort", "&Retry",
-               "&Ignore", "&All", "N&o to All", "Yes to &All", "&Help",  "Unknown"} {
+    : TComponent(owner), buttons_{"&Yes",       "&No",         "OK",      "Cancel",
+                                  "&Abort",     "&Retry",      "&Ignore", "&All",
+                                  "N&o to All", "Yes to &All", "&Help",   "Unknown"} {
     messages_.OnChange = [this](TStrings&) { ParseRecords(); };
     auto back = [this](TStrings&) { WriteBack(); };
     text_.OnChange = back;

@@ -26,7 +26,8 @@ public:
 // The plug-in's records: MsgCompile, MsgExecErr, MsgDiscard and a record holding a blank.
 extern const std::array<std::string_view, 4> PluginMessageRecords;
 
-using TMessageEvent = std::function<void(TObject& sender, int messageIdx, const std::string& messageID)>;
+using TMessageEvent =
+    std::function<void(TObject& sender, int messageIdx, const std::string& messageID)>;
 using TMessageButtonCreate = std::function<void(TObject& sender, int messageIdx,
                                                 const std::string& messageID, TObject* button)>;
 

@@ -19,7 +19,9 @@ const TFormatSettings& FormatSettings() noexcept __attribute__((weak));
 
 namespace {
 
-bool IsBlank(char c) noexcept { return static_cast<unsigned char>(c) <= ' '; }
+bool IsBlank(char c) noexcept {
+    return static_cast<unsigned char>(c) <= ' ';
+}
 
 std::string_view Trim(std::string_view s) noexcept {
     while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
@@ -90,36 +92,52 @@ std::string WideToUtf8(std::u16string_view w) {
 StoreValue FromVariant(const Variant& v) {
     const PtValue& r = v.Raw();
     switch (r.vt) {
-    case varEmpty: return {};
-    case varNull: return StoreValue::OfNull();
-    case varSmallint: return StoreValue::OfInt(r.u.i16);
-    case varInteger: return StoreValue::OfInt(r.u.i32);
-    case varShortInt: return StoreValue::OfInt(r.u.i8);
-    case varByte: return StoreValue::OfInt(r.u.u8);
-    case varWord: return StoreValue::OfInt(r.u.u16);
-    case varLongWord: return StoreValue::OfInt(r.u.u32);
-    case varInt64: return StoreValue::OfInt(r.u.i64);
-    case varSingle: return StoreValue::OfFloat(r.u.f32);
+    case varEmpty:
+        return {};
+    case varNull:
+        return StoreValue::OfNull();
+    case varSmallint:
+        return StoreValue::OfInt(r.u.i16);
+    case varInteger:
+        return StoreValue::OfInt(r.u.i32);
+    case varShortInt:
+        return StoreValue::OfInt(r.u.i8);
+    case varByte:
+        return StoreValue::OfInt(r.u.u8);
+    case varWord:
+        return StoreValue::OfInt(r.u.u16);
+    case varLongWord:
+        return StoreValue::OfInt(r.u.u32);
+    case varInt64:
+        return StoreValue::OfInt(r.u.i64);
+    case varSingle:
+        return StoreValue::OfFloat(r.u.f32);
     case varDouble:
-    case varDate: return StoreValue::OfFloat(r.u.f64);
-    case varCurrency: return StoreValue::OfFloat(static_cast<double>(r.u.i64) / 10000.0);
-    case varBoolean: return StoreValue::OfText(r.u.boolean ? "True" : "False");
-    case varString: return StoreValue::OfText(std::string(v.StrView()));
-    case varOleStr: return StoreValue::OfText(WideToUtf8(v.WideView()));
-    default: throw EStoreConvert("Unsupported value kind");
+    case varDate:
+        return StoreValue::OfFloat(r.u.f64);
+    case varCurrency:
+        return StoreValue::OfFloat(static_cast<double>(r.u.i64) / 10000.0);
+    case varBoolean:
+        return StoreValue::OfText(r.u.boolean ? "True" : "False");
+    case varString:
+        return StoreValue::OfText(std::string(v.StrView()));
+    case varOleStr:
+        return StoreValue::OfText(WideToUtf8(v.WideView()));
+    default:
+        throw EStoreConvert("Unsupported value kind");
     }
 }
 
 Variant TextVariant(std::string_view s) {
     PtValue raw{};
-    if (!pt_value_set_str(&raw, s.data(), static_cast<uint32_t>(s.size())))
-        throw std::bad_alloc();
+    if (!pt_value_set_str(&raw, s.data(), static_cast<uint32_t>(s.size()))) throw std::bad_alloc();
     return Variant::Adopt(raw);
 }
 
 Variant ToVariant(const StoreValue& v) {
     switch (v.kind) {
-    case StoreValue::Unassigned: return Variant();
+    case StoreValue::Unassigned:
+        return Variant();
     case StoreValue::Null: {
         PtValue raw{};
         raw.vt = varNull;
@@ -127,9 +145,11 @@ Variant ToVariant(const StoreValue& v) {
     }
     case StoreValue::Int:
         return (v.i >= INT32_MIN && v.i <= INT32_MAX) ? Variant(static_cast<int32_t>(v.i))
-                                                       : Variant(v.i);
-    case StoreValue::Float: return Variant(v.f);
-    case StoreValue::Text: return TextVariant(v.s);
+                                                      : Variant(v.i);
+    case StoreValue::Float:
+        return Variant(v.f);
+    case StoreValue::Text:
+        return TextVariant(v.s);
     }
     return Variant();
 }
@@ -142,16 +162,21 @@ char LocaleDecimalSeparator() {
 
 std::string TextForm(const StoreValue& v) {
     switch (v.kind) {
-    case StoreValue::Int: return std::to_string(v.i);
-    case StoreValue::Float: return FloatToStoredText(v.f, LocaleDecimalSeparator());
-    case StoreValue::Text: return v.s;
-    default: return {};
+    case StoreValue::Int:
+        return std::to_string(v.i);
+    case StoreValue::Float:
+        return FloatToStoredText(v.f, LocaleDecimalSeparator());
+    case StoreValue::Text:
+        return v.s;
+    default:
+        return {};
     }
 }
 
 int64_t IntegerOf(const StoreValue& v) {
     switch (v.kind) {
-    case StoreValue::Int: return v.i;
+    case StoreValue::Int:
+        return v.i;
     case StoreValue::Float:
         if (!std::isfinite(v.f) || std::fabs(v.f) > 9.2e18) throw EStoreConvert("Invalid integer");
         return static_cast<int64_t>(std::nearbyint(v.f));
@@ -163,14 +188,17 @@ int64_t IntegerOf(const StoreValue& v) {
             throw EStoreConvert("'" + v.s + "' is not a valid integer value");
         return x;
     }
-    default: throw EStoreConvert("Invalid integer");
+    default:
+        throw EStoreConvert("Invalid integer");
     }
 }
 
 double FloatOf(const StoreValue& v) {
     switch (v.kind) {
-    case StoreValue::Int: return static_cast<double>(v.i);
-    case StoreValue::Float: return v.f;
+    case StoreValue::Int:
+        return static_cast<double>(v.i);
+    case StoreValue::Float:
+        return v.f;
     case StoreValue::Text: {
         std::string t(Trim(v.s));
         for (char& c : t)
@@ -181,7 +209,8 @@ double FloatOf(const StoreValue& v) {
             throw EStoreConvert("'" + v.s + "' is not a valid floating point value");
         return x;
     }
-    default: throw EStoreConvert("Invalid floating point value");
+    default:
+        throw EStoreConvert("Invalid floating point value");
     }
 }
 
@@ -386,8 +415,8 @@ std::vector<std::unique_ptr<TWregCustomProp>> CustomPropHandlers(std::string_vie
 // ---- classes --------------------------------------------------------------------------------
 
 namespace {
-constexpr std::string_view kRootNames[] = {"rrHKEY_CLASSES_ROOT", "rrHKEY_CURRENT_USER",
-                                           "rrHKEY_LOCAL_MACHINE", "rrHKEY_USERS",
+constexpr std::string_view kRootNames[] = {"rrHKEY_CLASSES_ROOT",   "rrHKEY_CURRENT_USER",
+                                           "rrHKEY_LOCAL_MACHINE",  "rrHKEY_USERS",
                                            "rrHKEY_CURRENT_CONFIG", "rrNone"};
 
 } // namespace
@@ -414,8 +443,7 @@ constinit const TPropInfo TWreg::PublishedProps[] = {
     TPropInfo{.Name = "GetValue", .Kind = tkMethod},
     TPropInfo{.Name = "BeforeProcessItem", .Kind = tkMethod},
 };
-constinit const TClassInfo TWreg::ClassInfo{"TWreg", &TComponent::ClassInfo,
-                                            TWreg::PublishedProps};
+constinit const TClassInfo TWreg::ClassInfo{"TWreg", &TComponent::ClassInfo, TWreg::PublishedProps};
 
 TWreg::TWreg(TComponent* owner) : TComponent(owner) {}
 
@@ -507,8 +535,12 @@ private:
 
 // ---- operations -----------------------------------------------------------------------------
 
-bool TWreg::LoadProperties(TPersistent* root) { return Run(false, root); }
-bool TWreg::SaveProperties(TPersistent* root) { return Run(true, root); }
+bool TWreg::LoadProperties(TPersistent* root) {
+    return Run(false, root);
+}
+bool TWreg::SaveProperties(TPersistent* root) {
+    return Run(true, root);
+}
 
 bool TWreg::Run(bool save, TPersistent* root) {
     if (!root && Application && Application->ComponentCount() > 0)
@@ -517,7 +549,8 @@ bool TWreg::Run(bool save, TPersistent* root) {
         TNamedLock lock(IniFileLockName(INIFile));
         TIniFile ini(INIFile); // read errors reach the caller
         IniStore store(ini, INIFileSectionPrefix);
-        for (int i = 0; i < components_.Count(); ++i) ProcessEntry(store, save, root, i, components_[i]);
+        for (int i = 0; i < components_.Count(); ++i)
+            ProcessEntry(store, save, root, i, components_[i]);
         ini.UpdateFile(); // errors writing back are ignored
         return true;
     }
@@ -530,7 +563,8 @@ bool TWreg::Run(bool save, TPersistent* root) {
         TRegistry probe(static_cast<TRegRootKey>(r));
         if (!probe.OpenKey(path, save)) continue;
         RegStore store(static_cast<TRegRootKey>(r), path);
-        for (int i = 0; i < components_.Count(); ++i) ProcessEntry(store, save, root, i, components_[i]);
+        for (int i = 0; i < components_.Count(); ++i)
+            ProcessEntry(store, save, root, i, components_[i]);
         return true;
     }
     return false;
@@ -581,7 +615,8 @@ TResolvedProperty TWreg::ResolvePropertyPath(std::string_view path, TPersistent*
     }
     TResolvedProperty r;
     if (auto* proxy = dynamic_cast<TProxyCodeCustomObject*>(start)) {
-        for (size_t i = at; i < names.size(); ++i) r.Name += (i > at ? "_" : "") + std::string(names[i]);
+        for (size_t i = at; i < names.size(); ++i)
+            r.Name += (i > at ? "_" : "") + std::string(names[i]);
         r.Object = proxy;
         r.Prop = GetPropInfo(*proxy, r.Name);
         r.Kind = r.Prop ? r.Prop->Kind : tkUnknown;
@@ -711,9 +746,15 @@ void TWreg::ProcessEntry(Store& store, bool save, TPersistent* root, int index,
                 if (!prop->HasSetter() && kind != tkClass) return;
                 TPersistent& obj = *rp.Object;
                 switch (kind) {
-                case tkInteger: SetOrdProp(obj, *prop, IntegerOf(value)); break;
-                case tkFloat: SetFloatProp(obj, *prop, FloatOf(value)); break;
-                case tkVariant: SetVariantProp(obj, *prop, ToVariant(value)); break;
+                case tkInteger:
+                    SetOrdProp(obj, *prop, IntegerOf(value));
+                    break;
+                case tkFloat:
+                    SetFloatProp(obj, *prop, FloatOf(value));
+                    break;
+                case tkVariant:
+                    SetVariantProp(obj, *prop, ToVariant(value));
+                    break;
                 case tkChar:
                 case tkWChar: {
                     std::string t = DecodeStoredText(value.s);
@@ -723,7 +764,9 @@ void TWreg::ProcessEntry(Store& store, bool save, TPersistent* root, int index,
                 case tkString:
                 case tkLString:
                 case tkWString:
-                case tkUString: SetStrProp(obj, *prop, DecodeStoredText(value.s)); break;
+                case tkUString:
+                    SetStrProp(obj, *prop, DecodeStoredText(value.s));
+                    break;
                 case tkEnumeration: {
                     if (value.s.empty()) break;
                     int64_t e = prop->EnumType ? GetEnumValue(*prop->EnumType, value.s) : -1;
@@ -734,7 +777,8 @@ void TWreg::ProcessEntry(Store& store, bool save, TPersistent* root, int index,
                 case tkClass: {
                     TObject* current = GetObjectProp(obj, *prop);
                     if (auto* list = dynamic_cast<TStrings*>(current)) {
-                        if (value.kind == StoreValue::Text) list->SetText(DecodeStoredText(value.s));
+                        if (value.kind == StoreValue::Text)
+                            list->SetText(DecodeStoredText(value.s));
                         break;
                     }
                     if (value.kind == StoreValue::Null || value.s.empty()) {
@@ -746,7 +790,8 @@ void TWreg::ProcessEntry(Store& store, bool save, TPersistent* root, int index,
                         SetObjectProp(obj, *prop, c);
                     break;
                 }
-                default: break;
+                default:
+                    break;
                 }
             } catch (...) {
                 if (store.IsRegistry()) store.Delete(valueName);
@@ -767,9 +812,15 @@ void TWreg::ProcessEntry(Store& store, bool save, TPersistent* root, int index,
         } else {
             const TPersistent& obj = *rp.Object;
             switch (kind) {
-            case tkInteger: value = StoreValue::OfInt(GetOrdProp(obj, *prop)); break;
-            case tkFloat: value = StoreValue::OfFloat(GetFloatProp(obj, *prop)); break;
-            case tkVariant: value = FromVariant(GetVariantProp(obj, *prop)); break;
+            case tkInteger:
+                value = StoreValue::OfInt(GetOrdProp(obj, *prop));
+                break;
+            case tkFloat:
+                value = StoreValue::OfFloat(GetFloatProp(obj, *prop));
+                break;
+            case tkVariant:
+                value = FromVariant(GetVariantProp(obj, *prop));
+                break;
             case tkChar:
             case tkWChar: {
                 int64_t c = GetOrdProp(obj, *prop);
@@ -784,7 +835,9 @@ void TWreg::ProcessEntry(Store& store, bool save, TPersistent* root, int index,
             case tkString:
             case tkLString:
             case tkWString:
-            case tkUString: value = StoreValue::OfText(EncodeStoredText(GetStrProp(obj, *prop))); break;
+            case tkUString:
+                value = StoreValue::OfText(EncodeStoredText(GetStrProp(obj, *prop)));
+                break;
             case tkEnumeration:
                 value = StoreValue::OfText(
                     prop->EnumType ? GetEnumName(*prop->EnumType, GetOrdProp(obj, *prop))
@@ -801,8 +854,11 @@ void TWreg::ProcessEntry(Store& store, bool save, TPersistent* root, int index,
                 break;
             }
             case tkSet:
-            case tkMethod: value = StoreValue::OfNull(); break;
-            default: return; // kinds the store does not handle
+            case tkMethod:
+                value = StoreValue::OfNull();
+                break;
+            default:
+                return; // kinds the store does not handle
             }
         }
         try {

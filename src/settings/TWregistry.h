@@ -61,8 +61,8 @@ using TSetValueProc =
 using TGetValueProc =
     std::function<void(TWreg& sender, const std::string& name, int index, Variant& value)>;
 using TBeforeProcessItemProc =
-    std::function<void(TWreg& sender, const std::string& name, int index,
-                       bool& isRequireProcessing, bool& isVirtual, TTypeKind& itemType)>;
+    std::function<void(TWreg& sender, const std::string& name, int index, bool& isRequireProcessing,
+                       bool& isVirtual, TTypeKind& itemType)>;
 
 // The outcome of resolving a property path.
 struct TResolvedProperty {
@@ -106,8 +106,7 @@ private:
     class IniStore;
     class RegStore;
     bool Run(bool save, TPersistent* root);
-    void ProcessEntry(Store& store, bool save, TPersistent* root, int index,
-                      std::string_view line);
+    void ProcessEntry(Store& store, bool save, TPersistent* root, int index, std::string_view line);
     TComponent* FindComponentByName(std::string_view name, TPersistent* root) const;
 
     TStringList components_;
@@ -128,9 +127,8 @@ using TWregCustomPropFactory = std::unique_ptr<TWregCustomProp> (*)();
 // Adds a handler class under a property name (stored lower-cased); process-wide, locked.
 void RegisterCustomProp(std::string_view propName, TWregCustomPropFactory factory);
 template <class T> void RegisterCustomProp(std::string_view propName) {
-    RegisterCustomProp(propName, []() -> std::unique_ptr<TWregCustomProp> {
-        return std::make_unique<T>();
-    });
+    RegisterCustomProp(propName,
+                       []() -> std::unique_ptr<TWregCustomProp> { return std::make_unique<T>(); });
 }
 // New instances of the handlers registered under the name, in registration order.
 std::vector<std::unique_ptr<TWregCustomProp>> CustomPropHandlers(std::string_view propName);

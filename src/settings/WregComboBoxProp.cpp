@@ -37,10 +37,16 @@ bool TWregComboBoxProp::WriteValue(TObject& obj, const Variant& value) {
     int64_t index = -2;
     switch (value.Kind()) {
     case varEmpty:
-    case varNull: return true;
-    case varString: index = value.StrView().empty() ? -2 : TextToIndex(value.StrView()); break;
-    case varInteger: index = value.Raw().u.i32; break;
-    default: return true;
+    case varNull:
+        return true;
+    case varString:
+        index = value.StrView().empty() ? -2 : TextToIndex(value.StrView());
+        break;
+    case varInteger:
+        index = value.Raw().u.i32;
+        break;
+    default:
+        return true;
     }
     if (index == -2 || index < INT32_MIN || index > INT32_MAX) return true;
     combo->SetItemIndex(static_cast<int32_t>(index));

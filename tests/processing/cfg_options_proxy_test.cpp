@@ -44,12 +44,17 @@ TEST_F(CfgTest, SaveWritesTheSevenKeysIntoPrefixCommon) {
     cfg->comboType_ItemIndex = 2;
     bool busyDuring = false;
     settings.OnBeforeProcessSettingsItem = [&](TWreg&, const std::string&, int, bool&, bool&,
-                                               TTypeKind&) { busyDuring = settings.SettingsBusy(); };
-    ASSERT_TRUE(settings.SettingsOperation(TSettingsKind::skSave, [] {
-        TStringList l;
-        FillSettingsEntryList(l);
-        return l;
-    }(), cfg, ini));
+                                               TTypeKind&) {
+        busyDuring = settings.SettingsBusy();
+    };
+    ASSERT_TRUE(settings.SettingsOperation(
+        TSettingsKind::skSave,
+        [] {
+            TStringList l;
+            FillSettingsEntryList(l);
+            return l;
+        }(),
+        cfg, ini));
     EXPECT_TRUE(busyDuring);
     EXPECT_FALSE(settings.SettingsBusy());
     EXPECT_EQ(TempFolder::Read(ini), "[P.Common]\r\n"

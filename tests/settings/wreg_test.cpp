@@ -36,7 +36,7 @@ TEST(StoredText, EncodesAndDecodes) {
     struct Decode {
         const char* stored;
         const char* plain;
-    } decodes[] = {{"%zz", "%zz"}, {"%41", "A"}, {"%4", "%4"}, {"%", "%"},
+    } decodes[] = {{"%zz", "%zz"}, {"%41", "A"},     {"%4", "%4"}, {"%", "%"},
                    {"a+b", "a b"}, {"%4a%4A", "JJ"}, {"%%%", "%%"}};
     for (const auto& d : decodes) EXPECT_EQ(DecodeStoredText(d.stored), d.plain) << d.stored;
 }
