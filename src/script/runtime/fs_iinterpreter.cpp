@@ -139,7 +139,7 @@ void TfsCustomVariable::WriteValue(const Variant& value) {
 Variant TfsCustomVariable::ReadCall(TfsCallFrame& frame) {
     const int n = std::min(frame.ParamCount(), ParamCount());
     for (int i = 0; i < n; ++i) Param(i)->Value = frame.Slot(i);
-    ResultWanted = frame.ResultWanted;
+    if (!Shared) ResultWanted = frame.ResultWanted;
     Variant result = ReadValue();
     for (int i = 0; i < n; ++i)
         if (Param(i)->ByReference) frame.Slot(i) = Param(i)->Value;
@@ -640,7 +640,14 @@ void TfsScript::SetCompiler(TfsCompiler compiler) noexcept {
     g_compiler.store(compiler);
 }
 
-TfsScript::TfsScript() : Statements(std::make_unique<TfsStatement>(this, "", "")) {}
+constinit const TPropInfo TfsScript::PublishedProps[] = {
+    Published<tkString, &TfsScript::SyntaxType>("SyntaxType"),
+};
+constinit const TClassInfo TfsScript::ClassInfo{"TfsScript", &TComponent::ClassInfo,
+                                                TfsScript::PublishedProps};
+
+TfsScript::TfsScript(TComponent* owner)
+    : TComponent(owner), Statements(std::make_unique<TfsStatement>(this, "", "")) {}
 
 TfsScript::~TfsScript() {
     Reset();

@@ -746,6 +746,23 @@ struct FlagStmt : TfsStatement {
     }
 };
 
+TEST(ScriptObject, IsAComponentWithDefaults) {
+    TComponent form;
+    auto* s = new TfsScript(&form);
+    s->SetName("fsScript1");
+    EXPECT_EQ(form.FindComponent("FSSCRIPT1"), s);
+    EXPECT_EQ(s->SyntaxType, "PascalScript");
+    EXPECT_EQ(s->IncludePath, std::vector<std::string>{""});
+    EXPECT_EQ(s->ItemCount(), 0);
+    EXPECT_EQ(s->Statements->Count(), 0);
+    EXPECT_EQ(s->Parent, nullptr);
+    const TPropInfo* p = GetPropInfo(*s, "syntaxtype");
+    ASSERT_NE(p, nullptr);
+    SetStrProp(*s, *p, "JScript");
+    EXPECT_EQ(s->SyntaxType, "JScript");
+    EXPECT_EQ(s->ClassName(), "TfsScript");
+} // the form frees the script
+
 TEST(Execute, StatementListStopsAtAFlagAndExecuteClearsIt) {
     TfsScript s;
     int runs = 0;
