@@ -588,8 +588,15 @@ TfsMethodHelper* TfsClassVariable::DeclareDefaultProperty(std::string_view name,
 Variant TfsClassVariable::ReadCall(TfsCallFrame& frame) {
     // A bare class name gives Null: the constructor member that follows creates the object
     // (its instance is none), so nothing is allocated when no constructor follows.
-    if (frame.ParamCount() > 0 && !frame.Slot(0).IsNull()) return frame.Slot(0);
+    if (frame.ParamCount() > 0 && !frame.Slot(0).IsNull() && !frame.Slot(0).IsEmpty())
+        return frame.Slot(0);
     return Variant::Null();
+}
+
+Variant TfsClassVariable::ReadValue() {
+    Variant arg = std::move(Param(0)->Value);
+    Param(0)->Value = Variant::Null();
+    return arg.IsNull() || arg.IsEmpty() ? Variant::Null() : arg;
 }
 
 // ---- statements ------------------------------------------------------------------------------

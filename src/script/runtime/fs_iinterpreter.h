@@ -326,8 +326,10 @@ public:
                                             std::string_view typeName, TfsHelperCallEvent handler,
                                             bool readOnly = false);
 
-    // A cast with one argument gives the argument unchanged.
+    // A cast with one argument gives the argument unchanged; without one the value is Null.
     Variant ReadCall(TfsCallFrame& frame) override;
+    // The same with the parameter's own value, which is reset to Null (one thread only).
+    Variant ReadValue() override;
 };
 
 // ---- statements ------------------------------------------------------------------------------

@@ -629,6 +629,10 @@ TEST_F(ScopeTest, ClassNameAsValueIsACastOrNull) {
     TfsClassVariable* cls = script.DeclareClass(kListClass, "");
     EXPECT_TRUE(CallItem(cls, {Variant::Null()}).IsNull());
     EXPECT_EQ(CallItem(cls, {Variant(int32_t(77))}).ToInt(), 77);
+    cls->Param(0)->Value = Variant(int32_t(5));
+    EXPECT_EQ(cls->ReadValue().ToInt(), 5);
+    EXPECT_TRUE(cls->Param(0)->Value.IsNull());
+    EXPECT_TRUE(cls->ReadValue().IsNull());
 }
 
 // ---- hooks and code lines --------------------------------------------------------------------
