@@ -160,6 +160,19 @@ TEST_F(PluginTest, LogLineHasKindByteTitleAndBlankedLineBreaks) {
                                                  "a b");
 }
 
+TEST(NoxPlugin, IdentityIsPublished) {
+    TnoxPlugin p;
+    const TPropInfo* msg = GetPropInfo(p, "msgnodata");
+    ASSERT_NE(msg, nullptr);
+    EXPECT_EQ(GetStrProp(p, *msg), "No data for processing");
+    SetStrProp(p, *msg, "Keine Daten");
+    EXPECT_EQ(p.MsgNoData, "Keine Daten");
+    EXPECT_EQ(GetOrdProp(p, *GetPropInfo(p, "ModuleType")), 0x20);
+    EXPECT_EQ(GetFloatProp(p, *GetPropInfo(p, "MinVersion")), 4.0);
+    EXPECT_EQ(GetOrdProp(p, *GetPropInfo(p, "IsMultiThreadSupported")), 1);
+    EXPECT_EQ(p.ClassName(), "TnoxPlugin");
+}
+
 TEST_F(PluginTest, HungWindowKeepsTheLast100Lines) {
     RecordingWindow window;
     window.hung = true;
