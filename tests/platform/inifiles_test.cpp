@@ -61,7 +61,8 @@ TEST(IniFile, RewritesOnlyWhenSomethingChanged) {
 TEST(IniFile, BadInputIsRefusedOrSurvived) {
     TempFolder tmp;
     TIniFile ini;
-    std::string junk("\0\xff[\r[]]\n=\n[a\n]x=\n[\xc3\x28]\n k = v = w \n", 36);
+    static const char raw[] = "\0\xff[\r[]]\n=\n[a\n]x=\n[\xc3\x28]\n k = v = w \n";
+    std::string junk(raw, sizeof raw - 1);
     ini.SetText(junk);
     EXPECT_EQ(ini.ReadString("\xc3\x28", "k", "?"), "v = w");
     EXPECT_EQ(ini.ReadString("]", "k", "?"), "?");
