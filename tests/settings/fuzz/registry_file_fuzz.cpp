@@ -18,16 +18,17 @@ extern const std::vector<std::string> kFuzzSeeds = {
 extern const int kFuzzSmokeRuns = 120;
 
 namespace {
-std::string Root() {
-    static std::string root = [] {
+// Kept alive until the exit handler that removes the folder has run.
+const std::string& Root() {
+    static const std::string* root = [] {
         char tmpl[] = "/tmp/pt_regfuzz_XXXXXX";
-        std::string r = mkdtemp(tmpl);
-        setenv("PIPETASK_REGISTRY_HKCU", r.c_str(), 1);
-        std::filesystem::create_directories(r + "/K");
+        auto* r = new std::string(mkdtemp(tmpl));
+        setenv("PIPETASK_REGISTRY_HKCU", r->c_str(), 1);
+        std::filesystem::create_directories(*r + "/K");
         std::atexit([] { std::filesystem::remove_all(Root()); });
         return r;
     }();
-    return root;
+    return *root;
 }
 } // namespace
 
