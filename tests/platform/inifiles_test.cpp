@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/IniFiles.h"
 #include "platform/NamedLock.h"
@@ -93,6 +94,7 @@ TEST(NamedLock, NameFollowsTheRuleAndStaysAFileName) {
     TNamedLock lock("pt_test_lock_fallback");
     EXPECT_TRUE(lock.Held());
     EXPECT_EQ(lock.FilePath(), "/tmp/pt_test_lock_fallback");
+    unlink(lock.FilePath().c_str());
 }
 
 } // namespace
