@@ -1,6 +1,8 @@
 #include "script/front/fs_iilparser.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -268,6 +270,7 @@ const char* const kNestingTooDeep = "Nesting too deep";
 
 bool TfsILParser::MakeIL(std::string_view text) {
     lines_.clear();
+    arena_.clear();
     errorText_.clear();
     errorPos_.clear();
     errorForgivable_ = false;
@@ -290,6 +293,8 @@ bool TfsILParser::MakeIL(std::string_view text) {
         start = cr == std::string_view::npos ? scanner_.Size() + 1 : static_cast<int>(cr) + 3;
     }
     scanner_.SetPosition(start);
+    // Settings are final now (a directive may have changed them).
+    skipped_.assign(static_cast<size_t>(scanner_.Size()) + 2, 0);
 
     const Element* program = FindRule("program");
     if (!program) RaiseError("Invalid language definition");
@@ -298,18 +303,19 @@ bool TfsILParser::MakeIL(std::string_view text) {
         matched = Match(*program);
     } catch (const NestingTooDeep&) {
         if (errorText_.empty() || errorForgivable_) {
-            scanner_.SkipBlanks();
             errorText_ = kNestingTooDeep;
-            errorPos_ = scanner_.PositionText();
+            errorPos_ = scanner_.PositionText(SkippedFrom(scanner_.Position()));
         }
         matched = false;
     }
 
     bool ok = false;
     if (matched && errorText_.empty()) {
-        std::string xml = "<?xml version=\"1.0\"?>\r\n<program>\r\n";
-        for (const auto& line : lines_) {
-            xml += line;
+        std::string xml;
+        xml.reserve(arena_.size() + 2 * lines_.size() + 64);
+        xml += "<?xml version=\"1.0\"?>\r\n<program>\r\n";
+        for (const Span& line : lines_) {
+            xml.append(arena_, line.offset, line.size);
             xml += kCRLF;
         }
         xml += "</program>";
@@ -318,6 +324,8 @@ bool TfsILParser::MakeIL(std::string_view text) {
         ok = true;
     }
     lines_.clear();
+    arena_.clear();
+    skipped_.clear();
     owner_.SetErrorLocation(errorPos_);
     owner_.SetErrorText(errorText_);
     return ok;
@@ -325,6 +333,36 @@ bool TfsILParser::MakeIL(std::string_view text) {
 
 bool TfsILParser::TokenEquals(const std::string& token, const std::string& lowerText) const {
     return scanner_.CaseSensitive() ? token == lowerText : SameText(token, lowerText);
+}
+
+bool TfsILParser::FirstCharMayMatch(unsigned char c, char lowerFirst) const {
+    const char ch = static_cast<char>(c);
+    return scanner_.CaseSensitive() ? ch == lowerFirst : LowerAscii(ch) == lowerFirst;
+}
+
+void TfsILParser::AppendLine(std::initializer_list<std::string_view> parts) {
+    const size_t start = arena_.size();
+    for (std::string_view part : parts) arena_ += part;
+    lines_.push_back({start, arena_.size() - start});
+}
+
+void TfsILParser::AppendPosition(int p) {
+    int line = 0, column = 0;
+    scanner_.LineAndColumn(p, line, column);
+    char buf[16];
+    arena_.append(buf, static_cast<size_t>(std::to_chars(buf, buf + sizeof buf, line).ptr - buf));
+    arena_ += ':';
+    arena_.append(buf, static_cast<size_t>(std::to_chars(buf, buf + sizeof buf, column).ptr - buf));
+}
+
+int TfsILParser::SkippedFrom(int p) {
+    int& slot = skipped_[static_cast<size_t>(p)];
+    if (slot == 0) {
+        scanner_.SetPosition(p);
+        scanner_.SkipBlanks();
+        slot = scanner_.Position();
+    }
+    return slot;
 }
 
 bool TfsILParser::Match(const Element& e) {
@@ -339,38 +377,58 @@ bool TfsILParser::Match(const Element& e) {
     case Kind::Rule:
     case Kind::Sequence:
         break;
-    case Kind::Char:
-        if (e.skipBlanks) scanner_.SkipBlanks();
-        token = scanner_.ReadPunctuation();
+    // Terminals look at the first byte of the token before asking the scanner: most
+    // alternatives fail there, and a read that cannot match is skipped (the position is put
+    // back on failure anyway).
+    case Kind::Char: {
+        const int q = e.skipBlanks ? SkippedFrom(savedPos) : savedPos;
+        scanner_.SetPosition(q);
+        if (e.text.empty() || (e.text.size() == 1 && scanner_.CharAt(q) == e.text[0]))
+            token = scanner_.ReadPunctuation();
         terminal = true;
         break;
+    }
     case Kind::Keyword:
-        token = scanner_.ReadWord();
+    case Kind::Ident: {
+        const int q = SkippedFrom(savedPos);
+        scanner_.SetPosition(q);
+        const unsigned char c = static_cast<unsigned char>(scanner_.CharAt(q));
+        if (scanner_.IsIdentChar(c) && !(c >= '0' && c <= '9') &&
+            (e.text.empty() || FirstCharMayMatch(c, e.text[0])))
+            token = e.kind == Kind::Keyword ? scanner_.ReadWord() : scanner_.ReadIdentifier();
         terminal = true;
         break;
-    case Kind::Ident:
-        token = scanner_.ReadIdentifier();
+    }
+    case Kind::Number: {
+        const int q = SkippedFrom(savedPos);
+        scanner_.SetPosition(q);
+        const char c = scanner_.CharAt(q);
+        const std::string& hex = scanner_.HexSequence();
+        if ((c >= '0' && c <= '9') ||
+            (!hex.empty() && scanner_.Text().substr(static_cast<size_t>(q - 1), hex.size()) == hex))
+            token = scanner_.ReadNumber();
         terminal = true;
         break;
-    case Kind::Number:
-        token = scanner_.ReadNumber();
+    }
+    case Kind::String: {
+        const int q = SkippedFrom(savedPos);
+        scanner_.SetPosition(q);
+        const char c = scanner_.CharAt(q);
+        if (c == '#' || (c != '\0' && c == scanner_.StringQuote())) token = scanner_.ReadString();
         terminal = true;
         break;
-    case Kind::String:
-        token = scanner_.ReadString();
-        terminal = true;
-        break;
+    }
     case Kind::FrString: {
         // "<text>" in an expression becomes a call Get('text'); the lines stay even when the
         // text is empty and the element fails.
         token = scanner_.ReadBracketed();
         const std::string p = "\"" + scanner_.PositionText() + "\"";
-        lines_.push_back("<dsgn pos=" + p + ">");
-        lines_.push_back("<node text=\"Get\" pos=" + p + "/>");
-        lines_.push_back("<expr pos=" + p + ">");
-        lines_.push_back("<string text=\"'" + EscapeValue(token) + "'\" pos=" + p + "/>");
-        lines_.push_back("</expr>");
-        lines_.push_back("</dsgn>");
+        AppendLine({"<dsgn pos=", p, ">"});
+        AppendLine({"<node text=\"Get\" pos=", p, "/>"});
+        AppendLine({"<expr pos=", p, ">"});
+        AppendLine({"<string text=\"'", EscapeValue(token), "'\" pos=", p, "/>"});
+        AppendLine({"</expr>"});
+        AppendLine({"</dsgn>"});
         terminal = true;
         break;
     }
@@ -412,14 +470,15 @@ bool TfsILParser::Match(const Element& e) {
     } else {
         if (!e.isRule) EmitNode(e, true, savedPos, savedLines);
         if (!e.add.empty()) {
-            std::string leaf = "<";
-            leaf += e.add;
-            leaf += " text=\"";
-            leaf += e.addText.empty() ? EscapeValue(token) : e.addText;
-            leaf += "\" pos=\"";
-            leaf += scanner_.PositionText();
-            leaf += "\"/>";
-            lines_.push_back(std::move(leaf));
+            const size_t start = arena_.size();
+            arena_ += '<';
+            arena_ += e.add;
+            arena_ += " text=\"";
+            arena_ += e.addText.empty() ? EscapeValue(token) : e.addText;
+            arena_ += "\" pos=\"";
+            AppendPosition(scanner_.Position());
+            arena_ += "\"/>";
+            lines_.push_back({start, arena_.size() - start});
         }
         for (const Element* child : e.children)
             if (!Match(*child)) {
@@ -477,9 +536,7 @@ bool TfsILParser::MatchLoop(const Element& e, int savedPos) {
 void TfsILParser::RecordError(const Element& e, int savedPos) {
     if (!e.hasErr || !errorText_.empty() || e.errMessage.empty()) return;
     const int current = scanner_.Position();
-    scanner_.SetPosition(savedPos);
-    scanner_.SkipBlanks();
-    errorPos_ = scanner_.PositionText();
+    errorPos_ = scanner_.PositionText(SkippedFrom(savedPos));
     scanner_.SetPosition(current);
     errorText_ = e.errMessage;
     errorForgivable_ = e.term;
@@ -490,7 +547,8 @@ void TfsILParser::EmitNode(const Element& e, bool success, int savedPos, size_t&
     if (e.node == "uses") {
         // The clause's file leaves are replaced by the units they name, last name first.
         while (lines_.size() > savedLines) {
-            std::string line = std::move(lines_.back());
+            const Span last = lines_.back();
+            const std::string line = arena_.substr(last.offset, last.size);
             lines_.pop_back();
             const size_t open = line.find("text=\"");
             if (open == std::string::npos) continue;
@@ -507,14 +565,20 @@ void TfsILParser::EmitNode(const Element& e, bool success, int savedPos, size_t&
         return;
     }
     const int current = scanner_.Position();
-    scanner_.SetPosition(savedPos);
-    scanner_.SkipBlanks();
-    std::string open = "<" + e.node + " pos=\"" + scanner_.PositionText() + "\"";
+    const size_t start = arena_.size();
+    arena_ += '<';
+    arena_ += e.node;
+    arena_ += " pos=\"";
+    AppendPosition(SkippedFrom(savedPos));
     scanner_.SetPosition(current);
-    if (e.node == "expr") open += " pos1=\"" + scanner_.PositionText() + "\"";
-    open += ">";
-    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(savedLines), std::move(open));
-    lines_.push_back("</" + e.node + ">");
+    if (e.node == "expr") {
+        arena_ += "\" pos1=\"";
+        AppendPosition(current);
+    }
+    arena_ += "\">";
+    lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(savedLines),
+                  Span{start, arena_.size() - start});
+    AppendLine({"</", e.node, ">"});
 }
 
 void TfsILParser::IncludeUnit(const std::string& name, size_t& savedLines) {
@@ -546,10 +610,12 @@ void TfsILParser::IncludeUnit(const std::string& name, size_t& savedLines) {
             }
         }
     }
-    auto at = lines_.begin() + static_cast<std::ptrdiff_t>(savedLines);
-    at = lines_.insert(at, "<uses unit=\"" + name + "\">");
-    at = lines_.insert(at + 1, std::move(unitIL));
-    lines_.insert(at + 1, "</uses>");
+    AppendLine({"<uses unit=\"", name, "\">"});
+    AppendLine({unitIL});
+    AppendLine({"</uses>"});
+    // The three new lines move from the end to the rule's start.
+    std::rotate(lines_.begin() + static_cast<std::ptrdiff_t>(savedLines), lines_.end() - 3,
+                lines_.end());
     savedLines += 3;
 }
 

@@ -19,6 +19,7 @@
 #pragma once
 
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -131,6 +132,9 @@ private:
     bool Match(const Element& e);
     bool MatchLoop(const Element& e, int savedPos);
     bool TokenEquals(const std::string& token, const std::string& lowerText) const;
+    bool FirstCharMayMatch(unsigned char c, char lowerFirst) const;
+    // Where blank skipping from p ends; the text is fixed during MakeIL, so it is cached.
+    int SkippedFrom(int p);
     void RecordError(const Element& e, int savedPos);
     void EmitNode(const Element& e, bool success, int savedPos, size_t& savedLines);
     void IncludeUnit(const std::string& name, size_t& savedLines);
@@ -149,13 +153,24 @@ private:
     std::vector<std::unique_ptr<Element>> pool_;
     std::unordered_map<std::string, const Element*> rules_;
 
-    // State of one MakeIL.
-    std::vector<std::string> lines_;
+    void AppendLine(std::initializer_list<std::string_view> parts);
+    // Writes the line:column text of a position into the arena.
+    void AppendPosition(int p);
+
+    // State of one MakeIL. The output line list: line texts are written once into the arena
+    // and never moved; the list holds their spans, so inserting or truncating lines moves
+    // only spans.
+    struct Span {
+        size_t offset, size;
+    };
+    std::string arena_;
+    std::vector<Span> lines_;
     std::string errorText_;
     std::string errorPos_;
     bool errorForgivable_ = false;
     bool errorFatal_ = false; // from an included unit: no loop forgives it
     int depth_ = 0;
+    std::vector<int> skipped_; // by position; 0 = not computed yet
 };
 
 } // namespace pt
