@@ -322,6 +322,11 @@ bool TfsILParser::MakeIL(std::string_view text) {
         il_.LoadFromString(xml);
         il_.Root()->Add()->CopyFrom(grammar_.Root()->FindItem("types"));
         ok = true;
+    } else {
+        // No stale program from an earlier parse is left for a builder to find.
+        il_.Root()->Clear();
+        il_.Root()->Name.clear();
+        il_.Root()->Text.clear();
     }
     lines_.clear();
     arena_.clear();
