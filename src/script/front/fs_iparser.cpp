@@ -297,17 +297,18 @@ std::string TfsParser::ReadNumber() {
     SkipBlanks();
     bool hex = false;
     if (!ReadIntegerPart(hex)) return {};
+    bool fractionFailed = false;
     if (pos_ <= size_ && At(pos_) == '.') {
         int dot = pos_;
         ++pos_;
         if (pos_ <= size_ && IsDigit(At(pos_))) {
             while (pos_ <= size_ && IsDigit(At(pos_))) ++pos_;
         } else {
-            pos_ = dot; // "1." and "1..5" read the integer part only
-            return std::string(text_.data() + tokenStart_ - 1, pos_ - tokenStart_);
+            pos_ = dot; // "1." and "1..5" read the integer part only, with no exponent
+            fractionFailed = true;
         }
     }
-    if (pos_ <= size_ && (At(pos_) == 'E' || At(pos_) == 'e')) {
+    if (!fractionFailed && pos_ <= size_ && (At(pos_) == 'E' || At(pos_) == 'e')) {
         int p = pos_ + 1;
         if (p <= size_ && (At(p) == '+' || At(p) == '-')) ++p;
         if (p <= size_ && IsDigit(At(p))) {

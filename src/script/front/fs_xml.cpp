@@ -455,7 +455,12 @@ void ReadDocument(XmlSource& src, TfsXMLItem* root) {
     if (TakeTag(root, tag)) open.push_back(root);
     while (!open.empty()) {
         ReadTag(src, tag, raw);
-        if (tag.name.empty()) return; // end of input: open elements are accepted
+        if (tag.name.empty()) {
+            // A nameless tag ends the enclosing element's children without a check; at the
+            // end of the input every open element ends this way and is accepted.
+            open.pop_back();
+            continue;
+        }
         TfsXMLItem* parent = open.back();
         if (tag.name[0] == '/') {
             if (!EqualNoCase(std::string_view(tag.name).substr(1), parent->Name))

@@ -75,6 +75,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ReadCase{"prefix_0x_upper_is_zero", &kCpp, "0X1F", "0", 2},
                       ReadCase{"prefix_0x_needs_hex_digit", &kCpp, "0xg", "", 1},
                       ReadCase{"prefix_two_letters", &kBasic, "&HFF ", "$FF", 5},
+                      ReadCase{"prefix_normalised_before_dot", &kCpp, "0x1F..2", "$1F", 5},
                       ReadCase{"nul_inside", &kPascal,
                                std::string("12\0"
                                            "3",

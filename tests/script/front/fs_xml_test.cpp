@@ -208,7 +208,7 @@ TEST_F(XmlTree, CopyFromRelatedElements) {
     EXPECT_EQ(Dump(&root), "(a,c,d)");
     TfsXMLItem* inner = root.Items(1);
     inner->Add()->Name = "x";
-    inner->Items(0)->CopyFrom(&root); // from an ancestor, which contains the target
+    inner->Items(0)->CopyFrom(&root);              // from an ancestor, which contains the target
     EXPECT_EQ(Dump(&root), "(a,c((a,c(x),d)),d)"); // a snapshot taken after clearing
 }
 
@@ -229,6 +229,7 @@ TEST(XmlRead, Documents) {
         {"text_dropped", H + "\r\n<a>hello<b/> world</a>", "a(b)"},
         {"close_case_insensitive", H + "<A><b></B></a>", "A(b)"},
         {"open_at_end", H + "<a><b>", "a(b)"},
+        {"nameless_tag_ends_children", H + "<a><b>< x><c/></a>", "a(b,c)"},
         {"after_root_ignored", H + "<a/><b/>garbage<", "a"},
         {"header_only", H, ""},
         {"short_header", "<?xml?><a/>", "a"},
