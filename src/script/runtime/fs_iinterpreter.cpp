@@ -390,7 +390,7 @@ void TfsMethodHelper::SetIndexProperty(bool on) {
     setName_ = UpperName() + ".SET";
 }
 
-void* TfsMethodHelper::InstanceOf(const TfsCallFrame& frame) const {
+TObject* TfsMethodHelper::InstanceOf(const TfsCallFrame& frame) const {
     if (!ClassRef) return nullptr;
     return VariantToObject(*frame.ParentValue, ClassRef);
 }
@@ -421,7 +421,7 @@ void TfsMethodHelper::GiveBackParamValues(Variant& array) noexcept {
 }
 
 Variant TfsMethodHelper::ReadCall(TfsCallFrame& frame) {
-    void* instance = InstanceOf(frame);
+    TObject* instance = InstanceOf(frame);
     const std::string_view name = isIndexProperty_ ? std::string_view(getName_) : UpperName();
     if (OnHelperCall) return OnHelperCall(instance, ClassRef, name, frame);
     if (!OnParamsCall) return Variant::Byte(0);
@@ -453,7 +453,7 @@ Variant TfsMethodHelper::ReadCall(TfsCallFrame& frame) {
 
 void TfsMethodHelper::WriteCall(TfsCallFrame& frame, const Variant& value) {
     if (!isIndexProperty_) return;
-    void* instance = InstanceOf(frame);
+    TObject* instance = InstanceOf(frame);
     if (OnHelperCall) {
         frame.ValueToSet() = value;
         try {
@@ -908,14 +908,9 @@ TfsMethodHelper* TfsScript::DeclareMethod(std::string_view prototype, TfsParamsC
     return raw;
 }
 
-void TfsScript::DeclareObject(std::string_view name, void* object, TfsClassRef cls) {
-    DeclareVariable(name, cls ? cls->Name : std::string_view("TObject"),
-                    ObjectToVariant(object, cls));
-}
-
-void TfsScript::DeclareObject(std::string_view name, TfsObject* object) {
-    TfsClassRef cls = object ? object->ClassType() : nullptr;
-    DeclareVariable(name, cls ? cls->Name : std::string_view("TObject"), ObjectToVariant(object));
+void TfsScript::DeclareObject(std::string_view name, TObject* object) {
+    DeclareVariable(name, object ? object->ClassName() : TObject::ClassInfo.Name,
+                    ObjectToVariant(object));
 }
 
 void TfsScript::DeclareType(std::string_view typeName, TfsVarType typeCode) {
