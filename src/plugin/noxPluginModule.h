@@ -265,7 +265,7 @@ private:
     // next packet is processed (docs/boundary-lists.md).
     TnoxParamsList* outputBuffers_[2] = {nullptr, nullptr};
     TnoxParamsList* outputRows_ = nullptr;
-    std::mutex eventsLock_;
+    mutable std::mutex eventsLock_;
     TnoxParamsList* events_ = nullptr;        // handed over to the host
     TnoxParamsList* pendingEvents_ = nullptr; // new events, not yet handed over
 

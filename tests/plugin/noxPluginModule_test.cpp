@@ -614,6 +614,28 @@ TEST_F(PluginTest, DataCallsOnAnUnloadedObjectAreRefused) {
     Obj(id)->PostEvent(false, "nowhere", nullptr); // no list: nothing happens
 }
 
+TEST_F(PluginTest, HostModuleFromHandleOrApplicationName) {
+    void* libc = dlopen("libc.so.6", RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(libc, nullptr);
+    uint32_t id = NewId();
+    ListPtr p = NewList();
+    p->Add("HANDLE", Variant(static_cast<int64_t>(reinterpret_cast<intptr_t>(libc))));
+    EXPECT_EQ(Command(id, "LOAD", p.get()), 0);
+    EXPECT_EQ(Obj(id)->HostModule(), libc);
+    EXPECT_EQ(Obj(id)->SendDataFn(), nullptr); // libc exports no fSendData
+    EXPECT_EQ(Command(id, "UNLOAD"), 0);
+    EXPECT_EQ(Obj(id)->HostModule(), nullptr);
+
+    ListPtr q = NewList();
+    q->Add("HANDLE", Variant(int64_t(0x1234))); // not a handle: ignored
+    q->Add("ApplicationName", WideValue("libc.so.6"));
+    EXPECT_EQ(Command(id, "LOAD", q.get()), 0);
+    EXPECT_EQ(Obj(id)->HostModule(), libc); // the same loaded object, opened by name
+    EXPECT_EQ(Obj(id)->ApplicationName(), "libc.so.6");
+    EXPECT_EQ(Command(id, "UNLOAD"), 0);
+    dlclose(libc);
+}
+
 // ---- platform ------------------------------------------------------------------------------
 
 TEST(ModuleInfo, FileVersionAndHostModules) {
