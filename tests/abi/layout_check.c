@@ -2,4 +2,6 @@
  * layouts of the call record, items and lists. Valid C99 and C++. */
 #include <pipetask/pipetask.h>
 
-int main(void) { return (int)sizeof(TPluginCallRec) - (int)sizeof(TPluginCallRec); }
+int main(void) {
+    return (int)sizeof(TPluginCallRec) - (int)sizeof(TPluginCallRec);
+}
