@@ -603,6 +603,27 @@ TEST_F(PluginTest, PendingEventsAreCappedAt20000Items) {
     EXPECT_EQ(obj->PendingEventItems(), 2);
 }
 
+TEST_F(PluginTest, GetDataPublishesWhatTheHandlerSupplies) {
+    g_setup = [](TnoxPlugin& p) {
+        p.OnGetData = [](TnoxPlugin& s, PPluginCallRec, int32_t& r) {
+            s.OutputRows()->Add("q", Variant(1));
+            s.OutputRows()->AddNewRow();
+            r = 3; // > 0 without a buffer: 0
+        };
+    };
+    uint32_t id = Loaded();
+    ListPtr params = NewList();
+    TPluginCallRec r = Rec(id, params.get());
+    EXPECT_EQ(entry::GetData(&r), 0); // no roles named: nothing asked
+    EXPECT_EQ(r.ResultValue, 0);
+    r.CallTypes = PT_MT_BIT(mttDataQuery);
+    EXPECT_EQ(entry::GetData(&r), 0);
+    EXPECT_EQ(r.ResultKind, PT_RESULTKIND_LIST);
+    auto* rows = reinterpret_cast<TnoxParamsList*>(r.ResultValue);
+    ASSERT_EQ(rows, Obj(id)->OutputRows());
+    EXPECT_EQ(rows->GetCount(), 2);
+}
+
 TEST_F(PluginTest, DataCallsOnAnUnloadedObjectAreRefused) {
     uint32_t id = Loaded();
     EXPECT_EQ(Command(id, "UNLOAD"), 0);
