@@ -512,7 +512,7 @@ void TnoxPlugin::ReleaseHostModule() noexcept {
 }
 
 int32_t TnoxPlugin::PendingEventItems() const {
-    std::lock_guard<std::mutex> e(const_cast<std::mutex&>(eventsLock_));
+    std::lock_guard<std::mutex> e(eventsLock_);
     return pendingEvents_ ? pendingEvents_->GetCount() : 0;
 }
 

@@ -603,6 +603,27 @@ TEST_F(PluginTest, PendingEventsAreCappedAt20000Items) {
     EXPECT_EQ(obj->PendingEventItems(), 2);
 }
 
+TEST_F(PluginTest, GetDataPublishesWhatTheHandlerSupplies) {
+    g_setup = [](TnoxPlugin& p) {
+        p.OnGetData = [](TnoxPlugin& s, PPluginCallRec, int32_t& r) {
+            s.OutputRows()->Add("q", Variant(1));
+            s.OutputRows()->AddNewRow();
+            r = 3; // > 0 without a buffer: 0
+        };
+    };
+    uint32_t id = Loaded();
+    ListPtr params = NewList();
+    TPluginCallRec r = Rec(id, params.get());
+    EXPECT_EQ(entry::GetData(&r), 0); // no roles named: nothing asked
+    EXPECT_EQ(r.ResultValue, 0);
+    r.CallTypes = PT_MT_BIT(mttDataQuery);
+    EXPECT_EQ(entry::GetData(&r), 0);
+    EXPECT_EQ(r.ResultKind, PT_RESULTKIND_LIST);
+    auto* rows = reinterpret_cast<TnoxParamsList*>(r.ResultValue);
+    ASSERT_EQ(rows, Obj(id)->OutputRows());
+    EXPECT_EQ(rows->GetCount(), 2);
+}
+
 TEST_F(PluginTest, DataCallsOnAnUnloadedObjectAreRefused) {
     uint32_t id = Loaded();
     EXPECT_EQ(Command(id, "UNLOAD"), 0);
@@ -612,6 +633,28 @@ TEST_F(PluginTest, DataCallsOnAnUnloadedObjectAreRefused) {
     EXPECT_EQ(entry::GetEvents(&r), -1);
     EXPECT_EQ(entry::GetData(&r), -1);
     Obj(id)->PostEvent(false, "nowhere", nullptr); // no list: nothing happens
+}
+
+TEST_F(PluginTest, HostModuleFromHandleOrApplicationName) {
+    void* libc = dlopen("libc.so.6", RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(libc, nullptr);
+    uint32_t id = NewId();
+    ListPtr p = NewList();
+    p->Add("HANDLE", Variant(static_cast<int64_t>(reinterpret_cast<intptr_t>(libc))));
+    EXPECT_EQ(Command(id, "LOAD", p.get()), 0);
+    EXPECT_EQ(Obj(id)->HostModule(), libc);
+    EXPECT_EQ(Obj(id)->SendDataFn(), nullptr); // libc exports no fSendData
+    EXPECT_EQ(Command(id, "UNLOAD"), 0);
+    EXPECT_EQ(Obj(id)->HostModule(), nullptr);
+
+    ListPtr q = NewList();
+    q->Add("HANDLE", Variant(int64_t(0x1234))); // not a handle: ignored
+    q->Add("ApplicationName", WideValue("libc.so.6"));
+    EXPECT_EQ(Command(id, "LOAD", q.get()), 0);
+    EXPECT_EQ(Obj(id)->HostModule(), libc); // the same loaded object, opened by name
+    EXPECT_EQ(Obj(id)->ApplicationName(), "libc.so.6");
+    EXPECT_EQ(Command(id, "UNLOAD"), 0);
+    dlclose(libc);
 }
 
 // ---- platform ------------------------------------------------------------------------------
