@@ -1,7 +1,10 @@
 #include "script/runtime/fs_sysfuncs.h"
 
 #include "platform/FormatSettings.h"
+#include "script/runtime/fs_datetime.h"
 #include "script/runtime/fs_errors.h"
+#include "script/runtime/fs_format.h"
+#include "script/runtime/fs_operators.h"
 
 #include <algorithm>
 #include <atomic>
@@ -406,6 +409,359 @@ Variant SysSetLength(const Variant& s, int32_t length) {
     const int32_t keep = static_cast<int32_t>(std::min<int64_t>(oldHigh, high));
     for (int32_t i = low; i <= keep; ++i) r[i] = s[i];
     return r;
+}
+
+// ---- the function table ----------------------------------------------------------------------
+
+namespace {
+
+const TFormatSettings& Fs() {
+    return FormatSettings();
+}
+Variant Str(std::string s) {
+    return Variant(s);
+}
+Variant None() {
+    return Variant();
+}
+
+[[noreturn]] void RangeError(const char* what) {
+    RaiseError(kERangeError, std::string("Range check error: ") + what);
+}
+
+// (1) to text
+Variant FnIntToStr(Variant* p) {
+    return Str(std::to_string(p[0].ToInt64()));
+}
+Variant FnFloatToStr(Variant* p) {
+    return Str(FloatToStr(p[0].ToDouble(), Fs()));
+}
+Variant FnDateToStr(Variant* p) {
+    return Str(DateToStr(p[0].ToDouble(), Fs()));
+}
+Variant FnTimeToStr(Variant* p) {
+    return Str(TimeToStr(p[0].ToDouble(), Fs()));
+}
+Variant FnDateTimeToStr(Variant* p) {
+    return Str(DateTimeToStr(p[0].ToDouble(), Fs()));
+}
+Variant FnBoolToStr(Variant* p) {
+    return Str(p[0].ToBool() ? "-1" : "0");
+}
+Variant FnVarToStr(Variant* p) {
+    return Str(p[0].ToStrLoose());
+}
+
+// (2) from text
+Variant FnStrToInt(Variant* p) {
+    return Variant(SysStrToInt(p[0].ToStr()));
+}
+Variant FnStrToInt64(Variant* p) {
+    return Variant(SysStrToInt64(p[0].ToStr()));
+}
+Variant FnStrToFloat(Variant* p) {
+    return Variant(SysStrToFloat(p[0].ToStr()));
+}
+Variant FnStrToDate(Variant* p) {
+    return Variant::Date(StrToDate(p[0].ToStr(), Fs()));
+}
+Variant FnStrToTime(Variant* p) {
+    return Variant::Date(StrToTime(p[0].ToStr(), Fs()));
+}
+Variant FnStrToDateTime(Variant* p) {
+    return Variant::Date(StrToDateTime(p[0].ToStr(), Fs()));
+}
+Variant FnStrToBool(Variant* p) {
+    return Variant(Variant(p[0].ToStr()).ToBool());
+}
+
+// (3) formatting
+Variant FnFormat(Variant* p) {
+    return Str(Format(p[0].ToStr(), ToFormatArgs(p[1]), Fs()));
+}
+Variant FnFormatFloat(Variant* p) {
+    double x = VarBinaryOp(opMul, p[1], Variant(1.0)).ToDouble();
+    return Str(FormatFloat(p[0].ToStr(), x, Fs()));
+}
+Variant FnFormatDateTime(Variant* p) {
+    return Str(FormatDateTime(p[0].ToStr(), p[1].ToDouble(), Fs()));
+}
+Variant FnFormatMaskText(Variant* p) {
+    return Str(FormatMaskText(p[0].ToStr(), p[1].ToStr(), Fs()));
+}
+
+// (4) dates
+Variant FnEncodeDate(Variant* p) {
+    return Variant::Date(EncodeDate(p[0].ToInt(), p[1].ToInt(), p[2].ToInt()));
+}
+Variant FnDecodeDate(Variant* p) {
+    int y, m, d;
+    DecodeDate(p[0].ToDouble(), y, m, d);
+    p[1] = Variant::Word(static_cast<uint16_t>(y));
+    p[2] = Variant::Word(static_cast<uint16_t>(m));
+    p[3] = Variant::Word(static_cast<uint16_t>(d));
+    return None();
+}
+Variant FnEncodeTime(Variant* p) {
+    return Variant::Date(EncodeTime(p[0].ToInt(), p[1].ToInt(), p[2].ToInt(), p[3].ToInt()));
+}
+Variant FnDecodeTime(Variant* p) {
+    int h, n, s, z;
+    DecodeTime(p[0].ToDouble(), h, n, s, z);
+    p[1] = Variant::Word(static_cast<uint16_t>(h));
+    p[2] = Variant::Word(static_cast<uint16_t>(n));
+    p[3] = Variant::Word(static_cast<uint16_t>(s));
+    p[4] = Variant::Word(static_cast<uint16_t>(z));
+    return None();
+}
+Variant FnDate(Variant*) {
+    return Variant::Date(std::floor(NowDateTime()));
+}
+Variant FnTime(Variant*) {
+    double now = NowDateTime();
+    return Variant::Date(now - std::floor(now));
+}
+Variant FnNow(Variant*) {
+    return Variant::Date(NowDateTime());
+}
+Variant FnDayOfWeek(Variant* p) {
+    return Variant::Word(static_cast<uint16_t>(DayOfWeek(p[0].ToDouble())));
+}
+Variant FnIsLeapYear(Variant* p) {
+    return Variant(IsLeapYear(p[0].ToInt()));
+}
+Variant FnDaysInMonth(Variant* p) {
+    int month = p[1].ToInt();
+    if (month < 1 || month > 12) RangeError("month outside 1..12");
+    return Variant(static_cast<int32_t>(DaysInMonth(p[0].ToInt(), month)));
+}
+
+// (5) strings
+Variant FnLength(Variant* p) {
+    if (p[0].IsArray()) return Variant(p[0].ArrayHigh(1) - p[0].ArrayLow(1) + 1);
+    return Variant(static_cast<int32_t>(p[0].ToStr().size()));
+}
+Variant FnCopy(Variant* p) {
+    return Str(SysCopy(p[0].ToStr(), p[1].ToInt(), p[2].ToInt()));
+}
+Variant FnPos(Variant* p) {
+    return Variant(SysPos(p[0].ToStr(), p[1].ToStr()));
+}
+Variant FnDelete(Variant* p) {
+    p[0] = Str(SysDelete(p[0].ToStr(), p[1].ToInt(), p[2].ToInt()));
+    return None();
+}
+Variant FnInsert(Variant* p) {
+    p[1] = Str(SysInsert(p[0].ToStr(), p[1].ToStr(), p[2].ToInt()));
+    return None();
+}
+Variant FnUppercase(Variant* p) {
+    return Str(SysUpperCase(p[0].ToStr()));
+}
+Variant FnLowercase(Variant* p) {
+    return Str(SysLowerCase(p[0].ToStr()));
+}
+Variant FnTrim(Variant* p) {
+    return Str(SysTrim(p[0].ToStr()));
+}
+Variant FnNameCase(Variant* p) {
+    return Str(SysNameCase(p[0].ToStr()));
+}
+Variant FnCompareText(Variant* p) {
+    return Variant(SysCompareText(p[0].ToStr(), p[1].ToStr()));
+}
+Variant FnChr(Variant* p) {
+    return Str(std::string(1, static_cast<char>(p[0].ToInt() & 0xFF)));
+}
+Variant FnOrd(Variant* p) {
+    std::string s = p[0].ToStr();
+    if (s.empty()) RangeError("Ord of an empty string");
+    return Variant::Byte(static_cast<uint8_t>(s[0]));
+}
+Variant FnSetLength(Variant* p) {
+    p[0] = SysSetLength(p[0], p[1].ToInt());
+    return None();
+}
+
+// (6) arithmetic
+Variant FnRound(Variant* p) {
+    return Variant(SysRound(p[0].ToDouble()));
+}
+Variant FnTrunc(Variant* p) {
+    return Variant(SysTrunc(p[0].ToDouble()));
+}
+Variant FnInt(Variant* p) {
+    return Variant(std::trunc(p[0].ToDouble()));
+}
+Variant FnFrac(Variant* p) {
+    double x = p[0].ToDouble();
+    return Variant(x - std::trunc(x));
+}
+Variant FnSqrt(Variant* p) {
+    return Variant(std::sqrt(p[0].ToDouble()));
+}
+Variant FnAbs(Variant* p) {
+    return Variant(std::fabs(p[0].ToDouble()));
+}
+Variant FnSin(Variant* p) {
+    return Variant(std::sin(p[0].ToDouble()));
+}
+Variant FnCos(Variant* p) {
+    return Variant(std::cos(p[0].ToDouble()));
+}
+Variant FnArcTan(Variant* p) {
+    return Variant(std::atan(p[0].ToDouble()));
+}
+Variant FnTan(Variant* p) {
+    double x = p[0].ToDouble();
+    return Variant(std::sin(x) / std::cos(x));
+}
+Variant FnExp(Variant* p) {
+    return Variant(std::exp(p[0].ToDouble()));
+}
+Variant FnLn(Variant* p) {
+    return Variant(std::log(p[0].ToDouble()));
+}
+Variant FnPi(Variant*) {
+    return Variant(3.1415926535897932385);
+}
+
+// (7) other
+Variant FnInc(Variant* p) {
+    p[0] = VarBinaryOp(opAdd, p[0], p[1]);
+    return None();
+}
+Variant FnDec(Variant* p) {
+    p[0] = VarBinaryOp(opSub, p[0], p[1]);
+    return None();
+}
+Variant FnRaiseException(Variant* p) {
+    RaiseError(kException, p[0].ToStr());
+}
+Variant FnShowMessage(Variant* p) {
+    SysShowMessage(p[0].ToStr());
+    return None();
+}
+Variant FnRandomize(Variant*) {
+    SysRandomize();
+    return None();
+}
+Variant FnRandom(Variant*) {
+    return Variant(SysRandom());
+}
+Variant FnValidInt(Variant* p) {
+    int64_t v;
+    return Variant(SysTryStrToInt(p[0].ToStr(), v, false));
+}
+Variant FnValidFloat(Variant* p) {
+    double v;
+    return Variant(SysTryStrToFloat(p[0].ToStr(), v));
+}
+Variant FnValidDate(Variant* p) {
+    double v;
+    if (p[0].Kind() == varDate) {
+        TDateTimeParts parts;
+        if (!TryDecodeDateTime(p[0].ToDouble(), parts)) return Variant(false);
+        return Variant(TryStrToDate(DateToStr(p[0].ToDouble(), Fs()), v, Fs()));
+    }
+    return Variant(TryStrToDate(p[0].ToStr(), v, Fs()));
+}
+Variant FnExtractFilePath(Variant* p) {
+    return Str(SysExtractFilePath(p[0].ToStr()));
+}
+Variant FnCreateOleObject(Variant* p) {
+    RaiseError(kEOleError,
+               "Automation objects are not available on this platform: cannot create '" +
+                   p[0].ToStr() + "'");
+}
+Variant FnVarArrayCreate(Variant* p) {
+    return SysVarArrayCreate(p[0], p[1].ToInt());
+}
+Variant FnVarType(Variant* p) {
+    return Variant::Word(p[0].Kind());
+}
+
+const TSysFunctionDef kTable[] = {
+    {"ctConv", "function IntToStr(i: Integer): String", FnIntToStr},
+    {"ctConv", "function FloatToStr(e: Extended): String", FnFloatToStr},
+    {"ctConv", "function DateToStr(e: Extended): String", FnDateToStr},
+    {"ctConv", "function TimeToStr(e: Extended): String", FnTimeToStr},
+    {"ctConv", "function DateTimeToStr(e: Extended): String", FnDateTimeToStr},
+    {"ctConv", "function BoolToStr(B: Boolean): string;", FnBoolToStr},
+    {"ctConv", "function VarToStr(v: Variant): String", FnVarToStr},
+    {"ctConv", "function StrToInt(s: String): Integer", FnStrToInt},
+    {"ctConv", "function StrToInt64(s: String): Int64", FnStrToInt64},
+    {"ctConv", "function StrToFloat(s: String): Extended", FnStrToFloat},
+    {"ctConv", "function StrToDate(s: String): Extended", FnStrToDate},
+    {"ctConv", "function StrToTime(s: String): Extended", FnStrToTime},
+    {"ctConv", "function StrToDateTime(s: String): Extended", FnStrToDateTime},
+    {"ctConv", "function StrToBool(const S: string): Boolean;", FnStrToBool},
+    {"ctFormat", "function Format(Fmt: String; Args: array): String", FnFormat},
+    {"ctFormat", "function FormatFloat(Fmt: String; Value: Extended): String", FnFormatFloat},
+    {"ctFormat", "function FormatDateTime(Fmt: String; DateTime: TDateTime): String",
+     FnFormatDateTime},
+    {"ctFormat", "function FormatMaskText(EditMask: string; Value: string): string",
+     FnFormatMaskText},
+    {"ctDate", "function EncodeDate(Year, Month, Day: Word): TDateTime", FnEncodeDate},
+    {"ctDate", "procedure DecodeDate(Date: TDateTime; var Year, Month, Day: Word)", FnDecodeDate},
+    {"ctDate", "function EncodeTime(Hour, Min, Sec, MSec: Word): TDateTime", FnEncodeTime},
+    {"ctDate", "procedure DecodeTime(Time: TDateTime; var Hour, Min, Sec, MSec: Word)",
+     FnDecodeTime},
+    {"ctDate", "function Date: TDateTime", FnDate},
+    {"ctDate", "function Time: TDateTime", FnTime},
+    {"ctDate", "function Now: TDateTime", FnNow},
+    {"ctDate", "function DayOfWeek(aDate: TDateTime): Integer", FnDayOfWeek},
+    {"ctDate", "function IsLeapYear(Year: Word): Boolean", FnIsLeapYear},
+    {"ctDate", "function DaysInMonth(nYear, nMonth: Integer): Integer", FnDaysInMonth},
+    {"ctString", "function Length(s: Variant): Integer", FnLength},
+    {"ctString", "function Copy(s: String; from, count: Integer): String", FnCopy},
+    {"ctString", "function Pos(substr, s: String): Integer", FnPos},
+    {"ctString", "procedure Delete(var s: String; from, count: Integer)", FnDelete},
+    {"ctString", "procedure DeleteStr(var s: String; from, count: Integer)", FnDelete},
+    {"ctString", "procedure Insert(s: String; var s2: String; pos: Integer)", FnInsert},
+    {"ctString", "function Uppercase(s: String): String", FnUppercase},
+    {"ctString", "function Lowercase(s: String): String", FnLowercase},
+    {"ctString", "function Trim(s: String): String", FnTrim},
+    {"ctString", "function NameCase(s: String): String", FnNameCase},
+    {"ctString", "function CompareText(s, s1: String): Integer", FnCompareText},
+    {"ctString", "function Chr(i: Integer): Char", FnChr},
+    {"ctString", "function Ord(ch: Char): Integer", FnOrd},
+    {"ctString", "procedure SetLength(var S: Variant; L: Integer)", FnSetLength},
+    {"ctMath", "function Round(e: Extended): Integer", FnRound},
+    {"ctMath", "function Trunc(e: Extended): Integer", FnTrunc},
+    {"ctMath", "function Int(e: Extended): Integer", FnInt},
+    {"ctMath", "function Frac(X: Extended): Extended", FnFrac},
+    {"ctMath", "function Sqrt(e: Extended): Extended", FnSqrt},
+    {"ctMath", "function Abs(e: Extended): Extended", FnAbs},
+    {"ctMath", "function Sin(e: Extended): Extended", FnSin},
+    {"ctMath", "function Cos(e: Extended): Extended", FnCos},
+    {"ctMath", "function ArcTan(X: Extended): Extended", FnArcTan},
+    {"ctMath", "function Tan(X: Extended): Extended", FnTan},
+    {"ctMath", "function Exp(X: Extended): Extended", FnExp},
+    {"ctMath", "function Ln(X: Extended): Extended", FnLn},
+    {"ctMath", "function Pi: Extended", FnPi},
+    {"ctOther", "procedure Inc(var i: Integer; incr: Integer = 1)", FnInc},
+    {"ctOther", "procedure Dec(var i: Integer; decr: Integer = 1)", FnDec},
+    {"ctOther", "procedure RaiseException(Param: String)", FnRaiseException},
+    {"ctOther", "procedure ShowMessage(Msg: Variant)", FnShowMessage},
+    {"ctOther", "procedure Randomize", FnRandomize},
+    {"ctOther", "function Random: Extended", FnRandom},
+    {"ctOther", "function ValidInt(cInt: String): Boolean", FnValidInt},
+    {"ctOther", "function ValidFloat(cFlt: String): Boolean", FnValidFloat},
+    {"ctOther", "function ValidDate(cDate: String): Boolean", FnValidDate},
+    {"ctOther", "function ExtractFilePath(const FileName: string): string;", FnExtractFilePath},
+    {"ctOther", "function CreateOleObject(ClassName: String): Variant", FnCreateOleObject},
+    {"ctOther", "function VarArrayCreate(Bounds: Array; Typ: Integer): Variant", FnVarArrayCreate},
+    {"ctOther", "function VarType(V: Variant): Integer", FnVarType},
+};
+
+static_assert(sizeof(kTable) / sizeof(kTable[0]) == 68, "the engine has 68 system functions");
+
+} // namespace
+
+const TSysFunctionDef* SysFunctionTable(int& count) noexcept {
+    count = static_cast<int>(sizeof(kTable) / sizeof(kTable[0]));
+    return kTable;
 }
 
 } // namespace pt

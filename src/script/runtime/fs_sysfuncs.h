@@ -58,4 +58,19 @@ Variant SysVarArrayCreate(const Variant& bounds, int32_t typ);
 // SetLength on a string (truncated or padded with blanks) or a one-dimensional array.
 Variant SysSetLength(const Variant& s, int32_t length);
 
+// ---- the function table -----------------------------------------------------------------------
+
+// A function body: p[i] is argument i (as the caller passed it); var parameters are written back
+// into p[i]; the return value is the function's result (Empty for procedures).
+using TSysFunctionBody = Variant (*)(Variant* p);
+
+struct TSysFunctionDef {
+    const char* Category;  // "ctConv", "ctFormat", "ctDate", "ctString", "ctMath", "ctOther"
+    const char* Prototype; // exactly as registered
+    TSysFunctionBody Body;
+};
+
+// The 68 functions in registration order.
+const TSysFunctionDef* SysFunctionTable(int& count) noexcept;
+
 } // namespace pt
