@@ -1,6 +1,7 @@
 // Cost of one call of the formatters, with typical pictures and arguments.
 #include <benchmark/benchmark.h>
 
+#include "script/runtime/fs_datetime.h"
 #include "script/runtime/fs_format.h"
 
 #include <vector>
@@ -53,5 +54,21 @@ void BM_FormatFloatExponent(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(pt::FormatFloat("0.000E+00", x, fs));
 }
 BENCHMARK(BM_FormatFloatExponent);
+
+void BM_FormatDateTime(benchmark::State& state) {
+    const pt::TFormatSettings fs;
+    double x = 45637.37850702546;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(pt::FormatDateTime("yyyy-mm-dd hh:nn:ss.zzz", x, fs));
+}
+BENCHMARK(BM_FormatDateTime);
+
+void BM_FormatDateTimeNames(benchmark::State& state) {
+    const pt::TFormatSettings fs;
+    double x = 45637.75;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(pt::FormatDateTime("dddd, mmmm d, yyyy h:nn am/pm", x, fs));
+}
+BENCHMARK(BM_FormatDateTimeNames);
 
 } // namespace
