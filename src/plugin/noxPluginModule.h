@@ -16,6 +16,7 @@
 
 #include <pipetask/pipetask.h>
 
+#include "common/Classes.h"
 #include "common/Thread_StringList.h"
 #include "common/noxParamLst.h"
 
@@ -95,7 +96,12 @@ void SetTranslatorFactory(TTranslatorFactory factory);
 
 // ---- the module object ---------------------------------------------------------------------
 
-class TnoxPlugin {
+// A component (the original's data module): its published properties are reachable by name
+// through the reflection layer (the translator swaps the message texts that way), and the
+// components a descendant creates with the module as owner belong to it.
+class TnoxPlugin : public TComponent {
+    PT_PUBLISHED_CLASS;
+
 public:
     // Event types (Sender first, as the host framework defines them).
     using TShowOptionsDialogEvent = std::function<void(TnoxPlugin&, PPluginCallRec, bool& Success)>;
@@ -109,7 +115,7 @@ public:
     using TOnPluginNotifyEvent = std::function<void(TnoxPlugin&)>;
 
     TnoxPlugin();
-    virtual ~TnoxPlugin();
+    ~TnoxPlugin() override;
     TnoxPlugin(const TnoxPlugin&) = delete;
     TnoxPlugin& operator=(const TnoxPlugin&) = delete;
 

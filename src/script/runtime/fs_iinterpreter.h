@@ -122,12 +122,16 @@ private:
 class TfsArgSlots {
 public:
     explicit TfsArgSlots(int paramCount);
-    Variant* Data() noexcept { return heap_ ? heap_.get() : inline_; }
+    ~TfsArgSlots();
+    TfsArgSlots(const TfsArgSlots&) = delete;
+    TfsArgSlots& operator=(const TfsArgSlots&) = delete;
+    Variant* Data() noexcept { return slots_; }
 
 private:
     static constexpr int kInline = 9;
-    Variant inline_[kInline];
-    std::unique_ptr<Variant[]> heap_;
+    alignas(Variant) unsigned char inline_[kInline * sizeof(Variant)];
+    Variant* slots_;
+    int count_;
 };
 
 // ---- items -----------------------------------------------------------------------------------

@@ -91,8 +91,8 @@ uint32_t TfsObjectTable::Register(void* object, TfsClassRef cls) {
     Slot& s = impl_->NewSlot(index);
     s.generation = s.generation >= kMaxGeneration ? 1 : s.generation + 1;
     uint32_t handle = (s.generation << kIndexBits) | index;
-    s.object.store(object, std::memory_order_relaxed);
-    s.cls.store(cls, std::memory_order_relaxed);
+    s.object.store(object, std::memory_order_release);
+    s.cls.store(cls, std::memory_order_release);
     s.tag.store(handle, std::memory_order_release);
     impl_->byObject.emplace(object, handle);
     impl_->live.fetch_add(1, std::memory_order_relaxed);
@@ -125,9 +125,10 @@ TfsObjectTable::Entry TfsObjectTable::Resolve(uint32_t handle) const {
     uint32_t index = handle & kIndexMask;
     Slot* s = (handle >> 31) == 0 && index != 0 ? impl_->SlotAt(index) : nullptr;
     if (!s || s->tag.load(std::memory_order_acquire) != handle) RaiseStale(handle);
-    Entry e{s->object.load(std::memory_order_relaxed), s->cls.load(std::memory_order_relaxed)};
-    std::atomic_thread_fence(std::memory_order_acquire);
-    if (s->tag.load(std::memory_order_relaxed) != handle || !e.Object) RaiseStale(handle);
+    // Acquire loads: a payload stored by a later registration of this slot carries the
+    // preceding unregistration with it, so the second tag check sees the change.
+    Entry e{s->object.load(std::memory_order_acquire), s->cls.load(std::memory_order_acquire)};
+    if (s->tag.load(std::memory_order_acquire) != handle || !e.Object) RaiseStale(handle);
     return e;
 }
 

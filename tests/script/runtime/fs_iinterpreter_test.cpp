@@ -8,6 +8,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace pt {
@@ -135,8 +136,8 @@ TEST_F(ScopeTest, EnumAndEnumSetValues) {
         const char* name;
         int32_t value;
         const char* type;
-    } expected[] = {{"alLeft", 0, "TAlign"},       {"alRight", 1, "TAlign"},
-                    {"alNone", 2, "TAlign"},       {"ssShift", 1, "TShiftState"},
+    } expected[] = {{"alLeft", 0, "TAlign"},     {"alRight", 1, "TAlign"},
+                    {"alNone", 2, "TAlign"},     {"ssShift", 1, "TShiftState"},
                     {"ssAlt", 2, "TShiftState"}, {"ssCtrl", 4, "TShiftState"}};
     for (const auto& e : expected) {
         SCOPED_TRACE(e.name);
@@ -342,14 +343,14 @@ TEST_F(ScopeTest, ArrayStyleVarParametersReachTheCallerByValueOnesDoNot) {
 TEST_F(ScopeTest, ArrayStyleWithTheParametersOfTheItem) {
     // Without a frame the parameters' own values are used and var parameters are updated.
     std::vector<Variant> got;
-    TfsMethodHelper* inc = script.DeclareMethod(
-        "procedure Inc(var i: Integer; incr: Integer = 1)",
-        [&](void*, TfsClassRef, std::string_view, Variant& p) {
-            got = {p[0], p[1]};
-            p[0] = Variant(p[0].ToInt() + p[1].ToInt());
-            p[1] = Variant(int32_t(0));
-            return Variant::Null();
-        });
+    TfsMethodHelper* inc =
+        script.DeclareMethod("procedure Inc(var i: Integer; incr: Integer = 1)",
+                             [&](void*, TfsClassRef, std::string_view, Variant& p) {
+                                 got = {p[0], p[1]};
+                                 p[0] = Variant(p[0].ToInt() + p[1].ToInt());
+                                 p[1] = Variant(int32_t(0));
+                                 return Variant::Null();
+                             });
     inc->Param(0)->Value = Variant(int32_t(10));
     inc->Param(1)->Value = inc->Param(1)->DefaultValue;
     inc->ReadValue();
@@ -361,11 +362,12 @@ TEST_F(ScopeTest, ArrayStyleWithTheParametersOfTheItem) {
 
 TEST_F(ScopeTest, ArrayKeptByAHandlerIsNeitherClearedNorReused) {
     std::vector<Variant> kept;
-    TfsMethodHelper* f = script.DeclareMethod(
-        "function Keep(x: Integer): Integer", [&](void*, TfsClassRef, std::string_view, Variant& p) {
-            kept.push_back(p);
-            return p[0];
-        });
+    TfsMethodHelper* f =
+        script.DeclareMethod("function Keep(x: Integer): Integer",
+                             [&](void*, TfsClassRef, std::string_view, Variant& p) {
+                                 kept.push_back(p);
+                                 return std::as_const(p)[0]; // a read that leaves the array shared
+                             });
     for (int32_t i = 1; i <= 3; ++i) EXPECT_EQ(CallItem(f, {Variant(i)}).ToInt(), i);
     ASSERT_EQ(kept.size(), 3u);
     for (int32_t i = 0; i < 3; ++i) EXPECT_EQ(kept[i][0].ToInt(), i + 1);
@@ -397,15 +399,15 @@ TEST_F(ScopeTest, FunctionWithoutParametersGetsEmptyAndWithoutHandlerGivesByteZe
 }
 
 TEST_F(ScopeTest, HelperStyleSetParamReturnsVarParameters) {
-    TfsMethodHelper* dec = script.DeclareMethod(
-        "procedure DecodePair(v: Integer; var hi, lo: Integer)",
-        [](void*, TfsClassRef, std::string_view, TfsCallFrame& c) {
-            const int32_t v = c.Param(0).ToInt();
-            c.SetParam(1, Variant(v / 100));
-            c.SetParam(2, Variant(v % 100));
-            EXPECT_THROW(c.Param(4), EScriptError);
-            return Variant::Null();
-        });
+    TfsMethodHelper* dec =
+        script.DeclareMethod("procedure DecodePair(v: Integer; var hi, lo: Integer)",
+                             [](void*, TfsClassRef, std::string_view, TfsCallFrame& c) {
+                                 const int32_t v = c.Param(0).ToInt();
+                                 c.SetParam(1, Variant(v / 100));
+                                 c.SetParam(2, Variant(v % 100));
+                                 EXPECT_THROW(c.Param(4), EScriptError);
+                                 return Variant::Null();
+                             });
     std::vector<Variant> args{Variant(int32_t(1234)), Variant(int32_t(0)), Variant(int32_t(0))};
     CallItem(dec, args);
     EXPECT_EQ(args[1].ToInt(), 12);
@@ -416,26 +418,40 @@ TEST_F(ScopeTest, NestedCallsOfOneFunctionKeepTheirOwnArguments) {
     // A handler that calls its own function again before reading its arguments a second
     // time: per-item argument storage would be overwritten by the inner call.
     TfsMethodHelper* self = nullptr;
-    self = script.DeclareMethod("function SumDown(n: Integer; tag: String): String",
-                                [&](void*, TfsClassRef, std::string_view, TfsCallFrame& c) {
-                                    const int32_t n = c.Param(0).ToInt();
-                                    std::string inner;
-                                    if (n > 0)
-                                        inner = CallItem(self, {Variant(n - 1), Variant("x")})
-                                                    .ToStr();
-                                    return Variant(c.Param(1).ToStr() +
-                                                   std::to_string(c.Param(0).ToInt()) + inner);
-                                });
+    self = script.DeclareMethod(
+        "function SumDown(n: Integer; tag: String): String",
+        [&](void*, TfsClassRef, std::string_view, TfsCallFrame& c) {
+            const int32_t n = c.Param(0).ToInt();
+            std::string inner;
+            if (n > 0) inner = CallItem(self, {Variant(n - 1), Variant("x")}).ToStr();
+            return Variant(c.Param(1).ToStr() + std::to_string(c.Param(0).ToInt()) + inner);
+        });
     EXPECT_EQ(CallItem(self, {Variant(int32_t(3)), Variant("t")}).ToStr(), "t3x2x1x0");
 
     TfsMethodHelper* arr = nullptr;
     arr = script.DeclareMethod("function ArrDown(n: Integer): Integer",
                                [&](void*, TfsClassRef, std::string_view, Variant& p) {
                                    const int32_t n = p[0].ToInt();
-                                   int32_t inner = n > 0 ? CallItem(arr, {Variant(n - 1)}).ToInt() : 0;
+                                   int32_t inner =
+                                       n > 0 ? CallItem(arr, {Variant(n - 1)}).ToInt() : 0;
                                    return Variant(p[0].ToInt() * 10 + inner);
                                });
     EXPECT_EQ(CallItem(arr, {Variant(int32_t(3))}).ToInt(), 30 + 20 + 10);
+}
+
+TEST_F(ScopeTest, ManyParametersUseSlotsOutsideTheFrame) {
+    TfsMethodHelper* sum = script.DeclareMethod(
+        "function Sum(a, b, c, d, e, f, g, h, i, j: Integer; var total: Integer): Integer",
+        [](void*, TfsClassRef, std::string_view, TfsCallFrame& c) {
+            int32_t t = 0;
+            for (int k = 0; k < 10; ++k) t += c.Param(k).ToInt();
+            c.SetParam(10, Variant(t));
+            return Variant(t);
+        });
+    std::vector<Variant> args;
+    for (int32_t k = 1; k <= 11; ++k) args.push_back(Variant(k));
+    EXPECT_EQ(CallItem(sum, args).ToInt(), 55);
+    EXPECT_EQ(args[10].ToInt(), 55);
 }
 
 TEST_F(ScopeTest, HandlerErrorsPassThroughUnchanged) {
@@ -496,7 +512,8 @@ TEST_F(ScopeTest, IndexedPropertiesGetAndSetThroughTheirHandlers) {
     // Array style: the value to set follows the parameters.
     std::vector<Variant> setArgs;
     TfsClassVariable* other = script.DeclareClass(&kOtherClass, "");
-    TfsMethodHelper* cells = other->DeclareIndexProperty("Cells", "Integer, Integer", "Variant", {});
+    TfsMethodHelper* cells =
+        other->DeclareIndexProperty("Cells", "Integer, Integer", "Variant", {});
     cells->OnHelperCall = nullptr;
     cells->OnParamsCall = [&](void*, TfsClassRef, std::string_view name, Variant& p) {
         EXPECT_EQ(name, "CELLS.SET");
@@ -722,7 +739,6 @@ TEST(Compile, WithoutAFrontEndTheLanguageIsNotFound) {
         EXPECT_EQ(e.message(), "Language 'Klingon' not found");
     }
 }
-
 
 // ---- two threads, one global unit ----------------------------------------------------------
 

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace pt {
@@ -17,7 +19,9 @@ struct Derived : TfsObject {
     TfsClassRef ClassType() const noexcept override { return &kDerived; }
 };
 
-TfsObjectTable& Table() { return TfsObjectTable::Instance(); }
+TfsObjectTable& Table() {
+    return TfsObjectTable::Instance();
+}
 
 std::string ErrorClassOf(uint32_t handle, TfsClassRef expected) {
     try {
@@ -88,6 +92,31 @@ TEST(ObjectTable, AStaleHandleNeverDenotesALaterObject) {
         old.push_back(h);
     }
     for (uint32_t h : old) ASSERT_EQ(ErrorClassOf(h, nullptr), "EAccessViolation");
+}
+
+TEST(ObjectTable, ResolvingWhileAnotherThreadRegisters) {
+    Derived keeper;
+    const uint32_t live = keeper.Handle();
+    uint32_t stale = 0;
+    {
+        Derived gone;
+        stale = gone.Handle();
+    }
+    std::atomic<bool> stop{false};
+    std::thread churn([&] {
+        while (!stop.load()) {
+            Derived d[8];
+            for (auto& x : d) x.Handle();
+        }
+    });
+    int wrong = 0;
+    for (int i = 0; i < 20000; ++i) {
+        if (Table().Resolve(live, &kBase) != static_cast<TfsObject*>(&keeper)) ++wrong;
+        if (ErrorClassOf(stale, nullptr) != "EAccessViolation") ++wrong;
+    }
+    stop.store(true);
+    churn.join();
+    EXPECT_EQ(wrong, 0);
 }
 
 } // namespace
