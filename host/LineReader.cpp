@@ -17,6 +17,7 @@ bool LineReader::fill() {
         end_ -= begin_;
         begin_ = 0;
     }
+    if (beforeRead_) beforeRead_();
     size_t n = src_.read(buf_.data() + end_, buf_.size() - end_);
     bytesRead_ += n;
     end_ += n;

@@ -6,6 +6,7 @@
 
 #include "Sources.h"
 
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -26,6 +27,10 @@ public:
     Status next(std::string_view& line);
     uint64_t lineNumber() const { return lineNo_; }
     uint64_t bytesRead() const { return bytesRead_; }
+    // Called before every read from the source, that is whenever the reader may block: the
+    // run loop flushes its output there, so that a slow stream sees its rows at once while a
+    // file is written in large blocks.
+    void setBeforeRead(std::function<void()> fn) { beforeRead_ = std::move(fn); }
 
 private:
     bool fill();
@@ -38,6 +43,7 @@ private:
     uint64_t bytesRead_ = 0;
     bool eof_ = false;
     bool skipping_ = false; // inside an over-long line that was already reported
+    std::function<void()> beforeRead_;
 };
 
 } // namespace pt::host

@@ -28,14 +28,19 @@ public:
         auto t = Clock::now();
         r_.writer_.write(fields, buf_);
         ++r_.stats_.rowsOut;
-        if (buf_.size() >= kBlock) flush();
         writeSeconds += since(t);
+        if (buf_.size() >= kBlock) flush();
     }
     void flush() {
         if (buf_.empty()) return;
+        auto t = Clock::now();
+        struct Clear {
+            std::string& b;
+            ~Clear() { b.clear(); }
+        } clear{buf_};
         r_.out_.write(buf_);
         r_.out_.flush();
-        buf_.clear();
+        writeSeconds += since(t);
     }
     double writeSeconds = 0;
 
@@ -75,11 +80,16 @@ void Runner::drawProgress(double elapsed) {
 RunEnd Runner::run() {
     auto start = Clock::now();
     Sink sink(*this);
+    reader_.setBeforeRead([&sink] { sink.flush(); });
+    struct Unhook {
+        LineReader& r;
+        ~Unhook() { r.setBeforeRead(nullptr); }
+    } unhook{reader_};
     Packet packet;
     std::string error;
     std::string_view line;
     RunEnd end = RunEnd::Done;
-    double processAndWrite = 0;
+    double processSeconds = 0;
     for (;;) {
         LineReader::Status st = reader_.next(line);
         if (st == LineReader::Status::End) break;
@@ -101,9 +111,9 @@ RunEnd Runner::run() {
         ++stats_.packets;
         stats_.rowsIn += packet.size();
         auto t = Clock::now();
+        double writtenBefore = sink.writeSeconds;
         int result = processor_.process(packet, sink);
-        if (settings_.flushEachPacket) sink.flush();
-        processAndWrite += since(t);
+        processSeconds += since(t) - (sink.writeSeconds - writtenBefore);
         if (result == -4 || result == -1) {
             lastResult_ = result;
             end = result == -4 ? RunEnd::CompileFailed : RunEnd::Refused;
@@ -120,8 +130,8 @@ RunEnd Runner::run() {
     stats_.bytesIn = reader_.bytesRead();
     stats_.totalSeconds = since(start);
     stats_.writeSeconds = sink.writeSeconds;
-    stats_.processSeconds = processAndWrite - sink.writeSeconds;
-    stats_.readSeconds = stats_.totalSeconds - processAndWrite;
+    stats_.processSeconds = processSeconds;
+    stats_.readSeconds = stats_.totalSeconds - processSeconds - sink.writeSeconds;
     return end;
 }
 

@@ -48,9 +48,6 @@ struct RunStats {
 enum class RunEnd { Done, CompileFailed, Refused };
 
 struct RunSettings {
-    // Flush the output after every packet (streaming sources), rather than when the buffer
-    // is full.
-    bool flushEachPacket = false;
     // Draw a progress bar on standard error (a terminal) for sources of known size.
     bool progress = false;
 };
