@@ -17,7 +17,9 @@
 
 namespace pt::host {
 
-bool haveFrontEnd() { return PT_HOST_HAVE_FRONT_END != 0; }
+bool haveFrontEnd() {
+    return PT_HOST_HAVE_FRONT_END != 0;
+}
 
 static void writeOut(const std::string& s) {
     const char* p = s.data();

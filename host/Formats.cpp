@@ -20,14 +20,19 @@ std::optional<Format> formatFromName(std::string_view name) {
 
 const char* formatName(Format f) {
     switch (f) {
-    case Format::Jsonl: return "jsonl";
-    case Format::Csv: return "csv";
-    case Format::Raw: return "raw";
+    case Format::Jsonl:
+        return "jsonl";
+    case Format::Csv:
+        return "csv";
+    case Format::Raw:
+        return "raw";
     }
     return "?";
 }
 
-static bool isBlank(char c) { return c == ' ' || c == '\t'; }
+static bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 static std::string_view trimBlanks(std::string_view s) {
     while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
@@ -45,8 +50,10 @@ std::optional<Value> numberFromText(std::string_view t) {
     size_t i = 0, n = t.size();
     if (i < n && t[i] == '-') ++i;
     if (i >= n || t[i] < '0' || t[i] > '9') return std::nullopt;
-    if (t[i] == '0') ++i;
-    else while (i < n && t[i] >= '0' && t[i] <= '9') ++i;
+    if (t[i] == '0')
+        ++i;
+    else
+        while (i < n && t[i] >= '0' && t[i] <= '9') ++i;
     bool integral = true;
     if (i < n && t[i] == '.') {
         integral = false;
@@ -83,7 +90,9 @@ std::optional<Value> numberFromText(std::string_view t) {
     return Value::dbl(d);
 }
 
-static bool isMarker(std::string_view name) { return name == kRowMarker; }
+static bool isMarker(std::string_view name) {
+    return name == kRowMarker;
+}
 
 // ---- jsonl -------------------------------------------------------------------------------
 
@@ -143,8 +152,10 @@ private:
             char c = line[i];
             if (inString) {
                 wide_.push_back(c);
-                if (c == '\\' && i + 1 < n) wide_.push_back(line[++i]);
-                else if (c == '"') inString = false;
+                if (c == '\\' && i + 1 < n)
+                    wide_.push_back(line[++i]);
+                else if (c == '"')
+                    inString = false;
                 ++i;
                 continue;
             }
@@ -210,9 +221,11 @@ private:
         case T::BOOL:
             if (el.get_bool().get(b) == ok) return Value::boolean(b);
             break;
-        case T::NULL_VALUE: return Value::null();
+        case T::NULL_VALUE:
+            return Value::null();
         case T::ARRAY:
-        case T::OBJECT: return Value::text(simdjson::minify(el));
+        case T::OBJECT:
+            return Value::text(simdjson::minify(el));
         }
         return Value::null();
     }
@@ -259,8 +272,7 @@ bool splitCsv(std::string_view line, std::vector<CsvField>& fields, std::string&
             }
             while (i < n && isBlank(line[i])) ++i;
             if (i < n && line[i] != ',') {
-                error = "unexpected text after the quoted field at column " +
-                        std::to_string(i + 1);
+                error = "unexpected text after the quoted field at column " + std::to_string(i + 1);
                 return false;
             }
         } else {
@@ -307,9 +319,12 @@ public:
                 v = Value::text(f.text);
             } else {
                 std::string_view t = trimBlanks(f.text);
-                if (t.empty()) v = Value::null();
-                else if (auto num = numberFromText(t)) v = std::move(*num);
-                else v = Value::text(f.text);
+                if (t.empty())
+                    v = Value::null();
+                else if (auto num = numberFromText(t))
+                    v = std::move(*num);
+                else
+                    v = Value::text(f.text);
             }
             row.push_back(Field{header_[i], std::move(v)});
         }
@@ -320,8 +335,8 @@ private:
     Result readHeader(std::string& error) {
         std::vector<std::string> names;
         for (size_t i = 0; i < fields_.size(); ++i) {
-            std::string name = fields_[i].quoted ? fields_[i].text
-                                                 : std::string(trimBlanks(fields_[i].text));
+            std::string name =
+                fields_[i].quoted ? fields_[i].text : std::string(trimBlanks(fields_[i].text));
             if (trimBlanks(name).empty()) {
                 error = "column " + std::to_string(i + 1) + " of the header has no name";
                 return Result::Error;
@@ -510,18 +525,24 @@ public:
 
 std::unique_ptr<PacketParser> makeParser(Format f) {
     switch (f) {
-    case Format::Jsonl: return std::make_unique<JsonlParser>();
-    case Format::Csv: return std::make_unique<CsvParser>();
-    case Format::Raw: return std::make_unique<RawParser>();
+    case Format::Jsonl:
+        return std::make_unique<JsonlParser>();
+    case Format::Csv:
+        return std::make_unique<CsvParser>();
+    case Format::Raw:
+        return std::make_unique<RawParser>();
     }
     return nullptr;
 }
 
 std::unique_ptr<RowWriter> makeWriter(Format f, std::function<void(const std::string&)> warn) {
     switch (f) {
-    case Format::Jsonl: return std::make_unique<JsonlWriter>();
-    case Format::Csv: return std::make_unique<CsvWriter>(std::move(warn));
-    case Format::Raw: return std::make_unique<RawWriter>();
+    case Format::Jsonl:
+        return std::make_unique<JsonlWriter>();
+    case Format::Csv:
+        return std::make_unique<CsvWriter>(std::move(warn));
+    case Format::Raw:
+        return std::make_unique<RawWriter>();
     }
     return nullptr;
 }
@@ -531,8 +552,10 @@ void appendEventLine(std::span<const FieldView> row, std::string& out) {
     const FieldView* type = nullptr;
     bool global = false;
     for (const FieldView& f : row) {
-        if (!type && f.name == "EVENT-TYPE") type = &f;
-        else if (f.name == "EVENT-GLOBAL") global = true;
+        if (!type && f.name == "EVENT-TYPE")
+            type = &f;
+        else if (f.name == "EVENT-GLOBAL")
+            global = true;
     }
     if (type) {
         std::string text;

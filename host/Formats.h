@@ -60,8 +60,7 @@ public:
 
 // `warn` receives one-line notes about data the format cannot carry (a csv row with a name
 // that is not in the header), each at most once.
-std::unique_ptr<RowWriter> makeWriter(Format f,
-                                      std::function<void(const std::string&)> warn = {});
+std::unique_ptr<RowWriter> makeWriter(Format f, std::function<void(const std::string&)> warn = {});
 
 // An event row (items "EVENT-TYPE", optional "EVENT-GLOBAL", then the event's values) as one
 // JSON object line: {"event": TYPE, "global": true when set, ...values}.

@@ -54,10 +54,14 @@ size_t utf8InvalidAt(std::string_view s) {
         }
         size_t len;
         uint32_t cp;
-        if (c >= 0xC2 && c <= 0xDF) len = 2, cp = c & 0x1F;
-        else if (c >= 0xE0 && c <= 0xEF) len = 3, cp = c & 0x0F;
-        else if (c >= 0xF0 && c <= 0xF4) len = 4, cp = c & 0x07;
-        else return i;
+        if (c >= 0xC2 && c <= 0xDF)
+            len = 2, cp = c & 0x1F;
+        else if (c >= 0xE0 && c <= 0xEF)
+            len = 3, cp = c & 0x0F;
+        else if (c >= 0xF0 && c <= 0xF4)
+            len = 4, cp = c & 0x07;
+        else
+            return i;
         if (n - i < len) return i;
         for (size_t k = 1; k < len; ++k) {
             if ((p[i + k] & 0xC0) != 0x80) return i;
@@ -80,10 +84,14 @@ void utf8ToUtf16(std::string_view s, std::u16string& out) {
         unsigned c = p[i];
         uint32_t cp;
         size_t len;
-        if (c < 0x80) cp = c, len = 1;
-        else if (c < 0xE0) cp = c & 0x1F, len = 2;
-        else if (c < 0xF0) cp = c & 0x0F, len = 3;
-        else cp = c & 0x07, len = 4;
+        if (c < 0x80)
+            cp = c, len = 1;
+        else if (c < 0xE0)
+            cp = c & 0x1F, len = 2;
+        else if (c < 0xF0)
+            cp = c & 0x0F, len = 3;
+        else
+            cp = c & 0x07, len = 4;
         if (len > n - i || (c >= 0x80 && c < 0xC2)) {
             out.push_back(0xFFFD); // callers validate first; this keeps bad input harmless
             ++i;
@@ -182,7 +190,9 @@ template <class F> static void appendFloat(F x, std::string& out) {
     if (t.find_first_of(".eEn") == std::string_view::npos) out.append(".0");
 }
 
-void appendDouble(double x, std::string& out) { appendFloat(x, out); }
+void appendDouble(double x, std::string& out) {
+    appendFloat(x, out);
+}
 
 static void appendInt(int64_t x, std::string& out) {
     char buf[24];
@@ -226,18 +236,41 @@ bool isNullLike(const PtValue& v) {
 // Writes the scalar kinds both text forms share; false for text, arrays and null-likes.
 static bool appendNumberLike(const PtValue& v, std::string& out) {
     switch (v.vt) {
-    case PT_VAR_SMALLINT: appendInt(v.u.i16, out); return true;
-    case PT_VAR_INTEGER: appendInt(v.u.i32, out); return true;
-    case PT_VAR_SHORTINT: appendInt(v.u.i8, out); return true;
-    case PT_VAR_BYTE: appendInt(v.u.u8, out); return true;
-    case PT_VAR_WORD: appendInt(v.u.u16, out); return true;
-    case PT_VAR_LONGWORD: appendInt(v.u.u32, out); return true;
-    case PT_VAR_INT64: appendInt(v.u.i64, out); return true;
-    case PT_VAR_SINGLE: appendFloat(v.u.f32, out); return true;
-    case PT_VAR_DOUBLE: appendDouble(v.u.f64, out); return true;
-    case PT_VAR_CURRENCY: appendCurrency(v.u.i64, out); return true;
-    case PT_VAR_BOOLEAN: out.append(v.u.boolean ? "true" : "false"); return true;
-    default: return false;
+    case PT_VAR_SMALLINT:
+        appendInt(v.u.i16, out);
+        return true;
+    case PT_VAR_INTEGER:
+        appendInt(v.u.i32, out);
+        return true;
+    case PT_VAR_SHORTINT:
+        appendInt(v.u.i8, out);
+        return true;
+    case PT_VAR_BYTE:
+        appendInt(v.u.u8, out);
+        return true;
+    case PT_VAR_WORD:
+        appendInt(v.u.u16, out);
+        return true;
+    case PT_VAR_LONGWORD:
+        appendInt(v.u.u32, out);
+        return true;
+    case PT_VAR_INT64:
+        appendInt(v.u.i64, out);
+        return true;
+    case PT_VAR_SINGLE:
+        appendFloat(v.u.f32, out);
+        return true;
+    case PT_VAR_DOUBLE:
+        appendDouble(v.u.f64, out);
+        return true;
+    case PT_VAR_CURRENCY:
+        appendCurrency(v.u.i64, out);
+        return true;
+    case PT_VAR_BOOLEAN:
+        out.append(v.u.boolean ? "true" : "false");
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -289,11 +322,21 @@ void appendJsonString(std::string_view s, std::string& out) {
             out.append(good.substr(start, k - start));
             start = k + 1;
             switch (c) {
-            case '"': out.append("\\\""); break;
-            case '\\': out.append("\\\\"); break;
-            case '\n': out.append("\\n"); break;
-            case '\r': out.append("\\r"); break;
-            case '\t': out.append("\\t"); break;
+            case '"':
+                out.append("\\\"");
+                break;
+            case '\\':
+                out.append("\\\\");
+                break;
+            case '\n':
+                out.append("\\n");
+                break;
+            case '\r':
+                out.append("\\r");
+                break;
+            case '\t':
+                out.append("\\t");
+                break;
             default:
                 out.append("\\u00");
                 out.push_back(hex[c >> 4]);

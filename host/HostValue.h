@@ -71,7 +71,9 @@ struct FieldView {
 // Index of the first byte that does not start or continue a valid UTF-8 sequence
 // (overlong forms, surrogates and code points above U+10FFFF are invalid), or npos.
 size_t utf8InvalidAt(std::string_view s);
-inline bool utf8Valid(std::string_view s) { return utf8InvalidAt(s) == std::string_view::npos; }
+inline bool utf8Valid(std::string_view s) {
+    return utf8InvalidAt(s) == std::string_view::npos;
+}
 void utf8ToUtf16(std::string_view s, std::u16string& out);
 // Unpaired surrogates become U+FFFD.
 void utf16ToUtf8(const uint16_t* s, size_t units, std::string& out);

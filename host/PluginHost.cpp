@@ -68,7 +68,9 @@ MessageWindow::MessageWindow(Handlers handlers) : handlers_(std::move(handlers))
     thread_ = std::thread([this] { loop(); });
 }
 
-MessageWindow::~MessageWindow() { close(); }
+MessageWindow::~MessageWindow() {
+    close();
+}
 
 void MessageWindow::close() {
     {
@@ -86,9 +88,12 @@ bool MessageWindow::flag(uint32_t msg) {
     {
         std::lock_guard<std::mutex> lock(mu_);
         if (stop_) return false;
-        if (msg == PT_WM_LOG_WAITING) logFlag_ = true;
-        else if (msg == PT_WM_EVENTS_WAITING) eventsFlag_ = true;
-        else return true; // a message this host has no use for is taken and ignored
+        if (msg == PT_WM_LOG_WAITING)
+            logFlag_ = true;
+        else if (msg == PT_WM_EVENTS_WAITING)
+            eventsFlag_ = true;
+        else
+            return true; // a message this host has no use for is taken and ignored
     }
     cv_.notify_one();
     return true;
@@ -112,8 +117,8 @@ int MessageWindow::send(NoxMessageWindow* self, uint32_t msg, uintptr_t wParam, 
         if (!cd || (cd->size && !cd->data)) return 0;
         try {
             if (w->handlers_.copyData)
-                w->handlers_.copyData(cd->tag, std::string_view(static_cast<const char*>(cd->data),
-                                                                cd->size));
+                w->handlers_.copyData(
+                    cd->tag, std::string_view(static_cast<const char*>(cd->data), cd->size));
         } catch (...) {
             return 0; // the module keeps the line and offers it through GetLogEx
         }
@@ -194,20 +199,20 @@ void unregisterReplyTarget(uint32_t hostTag) {
 extern "C" {
 
 __attribute__((visibility("default"))) int32_t PT_STDCALL fSendData(uint32_t hostTag, uint32_t,
-                                                                     uint32_t, const void* data,
-                                                                     int32_t count) {
+                                                                    uint32_t, const void* data,
+                                                                    int32_t count) {
     if (!data || count <= 0) return 0;
     return pt::host::sendBytes(hostTag, data, static_cast<size_t>(count));
 }
 
 __attribute__((visibility("default"))) int32_t PT_STDCALL fSendString(uint32_t hostTag, uint32_t,
-                                                                       uint32_t, const char* text) {
+                                                                      uint32_t, const char* text) {
     if (!text) return pt::host::sendBytes(hostTag, "", 0);
     return pt::host::sendBytes(hostTag, text, strlen(text));
 }
 
 __attribute__((visibility("default"))) int32_t PT_STDCALL fSendByte(uint32_t hostTag, uint32_t,
-                                                                     uint32_t, uint32_t byteValue) {
+                                                                    uint32_t, uint32_t byteValue) {
     unsigned char b = static_cast<unsigned char>(byteValue & 0xFF);
     return pt::host::sendBytes(hostTag, &b, 1);
 }
@@ -311,7 +316,8 @@ int PluginSession::process(Packet& packet, RowSink& sink) {
     }
     for (Row& row : packet) {
         for (Field& f : row) {
-            PtParamsListItem* it = pt_item_new(f.name.data(), static_cast<uint32_t>(f.name.size()), nullptr);
+            PtParamsListItem* it =
+                pt_item_new(f.name.data(), static_cast<uint32_t>(f.name.size()), nullptr);
             if (!it) throw std::bad_alloc();
             it->Value = f.value.release();
             if (!pt_list_append(input_, it)) {
@@ -344,8 +350,8 @@ int PluginSession::processList(PtParamsList* input, uint8_t callTypes, RowSink* 
             view_.clear();
             continue;
         }
-        view_.push_back(FieldView{std::string_view(it->Name ? it->Name : "", pt_str_bytes(it->Name)),
-                                  &it->Value});
+        view_.push_back(FieldView{
+            std::string_view(it->Name ? it->Name : "", pt_str_bytes(it->Name)), &it->Value});
     }
     if (!view_.empty()) sink->row(view_); // a last row the module left open
     return r;
@@ -364,7 +370,9 @@ void PluginSession::emitLogBytes(std::string_view bytes, bool block) {
             word = "warning: ";
             ++counters_.warningLines;
             break;
-        case PT_LOG_INFO + 1: ++counters_.infoLines; break;
+        case PT_LOG_INFO + 1:
+            ++counters_.infoLines;
+            break;
         default: // no kind byte: show the line whole
             ++counters_.infoLines;
             logLine_(word + std::string(line));
@@ -427,8 +435,8 @@ void PluginSession::fetchEvents() {
                 view.clear();
                 continue;
             }
-            view.push_back(FieldView{std::string_view(it->Name ? it->Name : "", pt_str_bytes(it->Name)),
-                                     &it->Value});
+            view.push_back(FieldView{
+                std::string_view(it->Name ? it->Name : "", pt_str_bytes(it->Name)), &it->Value});
         }
     }
     // The second call, with the list's address still in ResultValue, has the list cleared.
@@ -444,7 +452,8 @@ void PluginSession::close() {
     }
     window_->close();
     if (loaded_) {
-        command("UNLOAD", [&](PtParamsList* p) { pt_list_add_text(p, "INI-FILE", iniFile_.c_str()); });
+        command("UNLOAD",
+                [&](PtParamsList* p) { pt_list_add_text(p, "INI-FILE", iniFile_.c_str()); });
         loaded_ = false;
     }
     // With the window closed, lines written during UNLOAD wait for GetLogEx.

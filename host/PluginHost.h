@@ -112,7 +112,8 @@ public:
     // `logLine` receives every log line as "error: ...", "warning: ...", "info: ...";
     // `eventLine` every event as a JSON object line. Both may be called from the window's
     // thread and from the calling thread.
-    PluginSession(PluginLibrary& lib, ReplyFn reply, std::function<void(const std::string&)> logLine,
+    PluginSession(PluginLibrary& lib, ReplyFn reply,
+                  std::function<void(const std::string&)> logLine,
                   std::function<void(const std::string&)> eventLine);
     ~PluginSession() override;
 

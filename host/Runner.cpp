@@ -70,9 +70,9 @@ void Runner::drawProgress(double elapsed) {
     int filled = static_cast<int>(frac * kWidth);
     std::string bar = "[" + std::string(filled, '#') + std::string(kWidth - filled, '.') + "]";
     char text[160];
-    std::snprintf(text, sizeof text, "%s %3d%%  %.1f/%.1f MB  %llu rows  %.0f rows/s",
-                  bar.c_str(), static_cast<int>(frac * 100), reader_.bytesRead() / 1e6,
-                  sizeHint_ / 1e6, static_cast<unsigned long long>(stats_.rowsIn),
+    std::snprintf(text, sizeof text, "%s %3d%%  %.1f/%.1f MB  %llu rows  %.0f rows/s", bar.c_str(),
+                  static_cast<int>(frac * 100), reader_.bytesRead() / 1e6, sizeHint_ / 1e6,
+                  static_cast<unsigned long long>(stats_.rowsIn),
                   elapsed > 0 ? stats_.rowsIn / elapsed : 0.0);
     console_.progress(text);
 }
@@ -150,8 +150,7 @@ std::string formatStats(const RunStats& s) {
                   static_cast<unsigned long long>(s.rowsIn > s.rowsOut ? s.rowsIn - s.rowsOut : 0),
                   static_cast<unsigned long long>(s.malformed),
                   static_cast<unsigned long long>(s.failedPackets), s.totalSeconds,
-                  s.rowsIn / total, pct(s.readSeconds), pct(s.processSeconds),
-                  pct(s.writeSeconds));
+                  s.rowsIn / total, pct(s.readSeconds), pct(s.processSeconds), pct(s.writeSeconds));
     return buf;
 }
 

@@ -54,9 +54,8 @@ struct RunSettings {
 
 class Runner {
 public:
-    Runner(LineReader& reader, PacketParser& parser, PacketProcessor& processor,
-           RowWriter& writer, ByteSink& out, Console& console, std::string sourceName,
-           RunSettings settings);
+    Runner(LineReader& reader, PacketParser& parser, PacketProcessor& processor, RowWriter& writer,
+           ByteSink& out, Console& console, std::string sourceName, RunSettings settings);
     // Throws IoError when reading input or writing output fails.
     RunEnd run();
     const RunStats& stats() const { return stats_; }

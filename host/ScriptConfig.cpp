@@ -92,7 +92,8 @@ TempFile::TempFile(const std::string& stem, const std::string& suffix, std::stri
     std::vector<char> buf(templ.begin(), templ.end());
     buf.push_back(0);
     int fd = mkstemps(buf.data(), static_cast<int>(suffix.size()));
-    if (fd < 0) throw IoError("cannot create a file in " + std::string(dir) + ": " + std::strerror(errno));
+    if (fd < 0)
+        throw IoError("cannot create a file in " + std::string(dir) + ": " + std::strerror(errno));
     path_ = buf.data();
     const char* p = content.data();
     size_t n = content.size();
@@ -111,6 +112,8 @@ TempFile::TempFile(const std::string& stem, const std::string& suffix, std::stri
     close(fd);
 }
 
-TempFile::~TempFile() { unlink(path_.c_str()); }
+TempFile::~TempFile() {
+    unlink(path_.c_str());
+}
 
 } // namespace pt::host

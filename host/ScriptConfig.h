@@ -9,8 +9,7 @@
 namespace pt::host {
 
 // The four script languages in the order of the stored language index.
-inline constexpr const char* kLanguages[] = {"PascalScript", "C++Script", "JScript",
-                                             "BasicScript"};
+inline constexpr const char* kLanguages[] = {"PascalScript", "C++Script", "JScript", "BasicScript"};
 
 // Index of a language name (exact, as the plug-in names them), or nullopt.
 std::optional<int> languageIndex(std::string_view name);

@@ -11,13 +11,18 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace pt::host {
 
-static std::string errnoText(int e) { return std::strerror(e); }
+static std::string errnoText(int e) {
+    return std::strerror(e);
+}
 
-bool ByteSource::reply(const void*, size_t) { return false; }
+bool ByteSource::reply(const void*, size_t) {
+    return false;
+}
 
 namespace {
 
@@ -195,6 +200,44 @@ std::unique_ptr<ByteSource> openTcp(const std::string& spec, const std::string& 
     throw IoError("cannot connect to " + spec + ": " + errnoText(lastErr));
 }
 
+// Binds and listens at once (so that a taken port is reported before anything else runs);
+// accepts its one connection in start().
+class ListenSource final : public ByteSource {
+public:
+    ListenSource(int fd, std::string name) : listenFd_(fd) { name_ = std::move(name); }
+    ~ListenSource() override {
+        if (listenFd_ >= 0) close(listenFd_);
+    }
+    void start() override {
+        int conn;
+        do conn = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        while (conn < 0 && errno == EINTR);
+        int e = errno;
+        close(listenFd_);
+        listenFd_ = -1;
+        if (conn < 0) throw IoError("cannot accept on " + name_ + ": " + errnoText(e));
+        int one = 1;
+        setsockopt(conn, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        std::lock_guard<std::mutex> lock(mu_);
+        conn_ = std::make_unique<TcpSource>(conn, name_);
+    }
+    size_t read(char* buf, size_t n) override {
+        if (!conn_) start();
+        return conn_->read(buf, n);
+    }
+    bool reply(const void* data, size_t n) override {
+        std::lock_guard<std::mutex> lock(mu_);
+        return conn_ && conn_->reply(data, n);
+    }
+    bool canReply() const override { return true; }
+    bool isStream() const override { return true; }
+
+private:
+    int listenFd_;
+    std::mutex mu_;
+    std::unique_ptr<TcpSource> conn_;
+};
+
 std::unique_ptr<ByteSource> listenTcp(const std::string& spec, const std::string& rest,
                                       void (*announce)(const std::string&)) {
     HostPort hp = splitHostPort(spec, rest);
@@ -218,21 +261,13 @@ std::unique_ptr<ByteSource> listenTcp(const std::string& spec, const std::string
         socklen_t len = sizeof bound;
         getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &len);
         char host[NI_MAXHOST], port[NI_MAXSERV];
-        if (announce &&
-            getnameinfo(reinterpret_cast<sockaddr*>(&bound), len, host, sizeof host, port,
-                        sizeof port, NI_NUMERICHOST | NI_NUMERICSERV) == 0) {
+        if (announce && getnameinfo(reinterpret_cast<sockaddr*>(&bound), len, host, sizeof host,
+                                    port, sizeof port, NI_NUMERICHOST | NI_NUMERICSERV) == 0) {
             std::string h = host;
             if (h.find(':') != std::string::npos) h = "[" + h + "]";
             announce("listening on tcp://" + h + ":" + port);
         }
-        int conn;
-        do conn = accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
-        while (conn < 0 && errno == EINTR);
-        int e = errno;
-        close(fd);
-        if (conn < 0) throw IoError("cannot accept on " + spec + ": " + errnoText(e));
-        setsockopt(conn, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        return std::make_unique<TcpSource>(conn, spec);
+        return std::make_unique<ListenSource>(fd, spec);
     }
     throw IoError("cannot listen on " + spec + ": " + errnoText(lastErr));
 }
@@ -242,6 +277,88 @@ std::string serialError(const std::string& what) {
     std::string text = what + ": " + (msg ? msg : "unknown error");
     sp_free_error_message(msg);
     return text;
+}
+
+// A terminal device driven through termios: for devices that libserialport cannot describe,
+// above all pseudo-terminals (it looks every port up in sysfs, where they have no entry).
+class TtySource final : public ByteSource {
+public:
+    TtySource(int fd, std::string name) : fd_(fd) { name_ = std::move(name); }
+    ~TtySource() override { close(fd_); }
+    size_t read(char* buf, size_t n) override {
+        for (;;) {
+            ssize_t r = ::read(fd_, buf, n);
+            if (r >= 0) return static_cast<size_t>(r);
+            if (errno == EINTR) continue;
+            if (errno == EIO) return 0; // hang-up: the other end went away
+            throw IoError("cannot read " + name_ + ": " + errnoText(errno));
+        }
+    }
+    bool reply(const void* data, size_t n) override {
+        std::lock_guard<std::mutex> lock(mu_);
+        const char* p = static_cast<const char*>(data);
+        while (n) {
+            ssize_t w = ::write(fd_, p, n);
+            if (w > 0) {
+                p += w;
+                n -= static_cast<size_t>(w);
+            } else if (w < 0 && errno == EINTR) {
+                continue;
+            } else if (w < 0 && errno == EAGAIN) {
+                struct pollfd pfd = {fd_, POLLOUT, 0};
+                if (poll(&pfd, 1, 2000) <= 0) return false;
+            } else {
+                return false;
+            }
+        }
+        return true;
+    }
+    bool canReply() const override { return true; }
+    bool isStream() const override { return true; }
+
+private:
+    int fd_;
+    std::mutex mu_;
+};
+
+speed_t speedOf(int baud) {
+    static const struct {
+        int baud;
+        speed_t speed;
+    } table[] = {{50, B50},         {75, B75},         {110, B110},       {134, B134},
+                 {150, B150},       {200, B200},       {300, B300},       {600, B600},
+                 {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
+                 {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
+                 {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600}};
+    for (const auto& e : table)
+        if (e.baud == baud) return e.speed;
+    return 0;
+}
+
+std::unique_ptr<ByteSource> openTty(const std::string& spec, const std::string& device, int baud,
+                                    const std::string& serialMessage) {
+    int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) throw IoError("cannot open " + spec + ": " + errnoText(errno));
+    auto src = std::make_unique<TtySource>(fd, spec);
+    if (!isatty(fd)) throw IoError("cannot open " + spec + ": " + serialMessage);
+    speed_t speed = speedOf(baud);
+    struct termios t;
+    if (!speed)
+        throw IoError("cannot configure " + spec + ": unsupported baud rate " +
+                      std::to_string(baud));
+    if (tcgetattr(fd, &t) != 0) throw IoError("cannot configure " + spec + ": " + errnoText(errno));
+    cfmakeraw(&t);
+    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    t.c_cflag |= CS8 | CLOCAL | CREAD;
+    t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    cfsetispeed(&t, speed);
+    cfsetospeed(&t, speed);
+    if (tcsetattr(fd, TCSANOW, &t) != 0)
+        throw IoError("cannot configure " + spec + " as 8N1 at " + std::to_string(baud) +
+                      " baud: " + errnoText(errno));
+    return src;
 }
 
 std::unique_ptr<ByteSource> openSerial(const std::string& spec, const std::string& rest) {
@@ -264,8 +381,12 @@ std::unique_ptr<ByteSource> openSerial(const std::string& spec, const std::strin
         throw std::invalid_argument("malformed serial source '" + spec +
                                     "': expected serial:DEVICE[?baud=N]");
     sp_port* port = nullptr;
-    if (sp_get_port_by_name(device.c_str(), &port) != SP_OK)
-        throw IoError(serialError("cannot open " + spec));
+    if (sp_get_port_by_name(device.c_str(), &port) != SP_OK) {
+        char* msg = sp_last_error_message();
+        std::string text = msg ? msg : "not a serial port";
+        sp_free_error_message(msg);
+        return openTty(spec, device, baud, text);
+    }
     if (sp_open(port, SP_MODE_READ_WRITE) != SP_OK) {
         std::string msg = serialError("cannot open " + spec);
         sp_free_port(port);
@@ -309,8 +430,8 @@ ByteSink::ByteSink(int fd, std::string name, bool owned)
 
 std::unique_ptr<ByteSink> ByteSink::open(const std::string& spec, int stdFd) {
     if (spec == "-")
-        return std::make_unique<ByteSink>(stdFd,
-                                          stdFd == 1 ? "standard output" : "standard error", false);
+        return std::make_unique<ByteSink>(stdFd, stdFd == 1 ? "standard output" : "standard error",
+                                          false);
     int fd = ::open(spec.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) throw IoError("cannot create " + spec + ": " + errnoText(errno));
     return std::make_unique<ByteSink>(fd, spec, true);
@@ -358,7 +479,9 @@ void ByteSink::writeAll(const char* p, size_t n) {
     }
 }
 
-bool ByteSink::isTerminal() const { return isatty(fd_) == 1; }
+bool ByteSink::isTerminal() const {
+    return isatty(fd_) == 1;
+}
 
 ReplyFile::ReplyFile(const std::string& path) : sink_(ByteSink::open(path, 1)) {}
 

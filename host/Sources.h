@@ -19,6 +19,9 @@ public:
 class ByteSource {
 public:
     virtual ~ByteSource() = default;
+    // Completes opening where that means waiting (a listening socket accepts its one
+    // connection here). Throws IoError.
+    virtual void start() {}
     // Reads up to n bytes; 0 at the end of input. Throws IoError on a read failure.
     virtual size_t read(char* buf, size_t n) = 0;
     // Sends bytes back to the source; false when the source has no way back or the write
@@ -36,8 +39,8 @@ protected:
 };
 
 // Opens "-", a file path, "tcp://HOST:PORT", "tcp-listen://HOST:PORT" or
-// "serial:DEVICE[?baud=N]". `announce` receives a line for the user while the source waits
-// (the address a listening socket is bound to). Throws IoError; std::invalid_argument for a
+// "serial:DEVICE[?baud=N]". A listening socket is bound here and `announce` receives the
+// address it listens on; it accepts in start(). Throws IoError; std::invalid_argument for a
 // malformed address.
 std::unique_ptr<ByteSource> openSource(const std::string& spec,
                                        void (*announce)(const std::string&) = nullptr);

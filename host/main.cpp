@@ -32,7 +32,9 @@ struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-void fail(const std::string& msg) { Console::err().line("pipetask: " + msg); }
+void fail(const std::string& msg) {
+    Console::err().line("pipetask: " + msg);
+}
 
 std::string readWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -64,6 +66,7 @@ struct RunArgs {
     std::string plugin;
     size_t maxLine = 1 << 20;
     bool stats = false;
+    bool quiet = false;
 };
 
 // Where events go: standard error through the console (the default), or a file or standard
@@ -109,10 +112,8 @@ int runCommand(const RunArgs& a) {
     }
     if (a.script.empty() == a.config.empty())
         throw UsageError("give either --script FILE or --config INI");
-    if (!a.section.empty() && a.config.empty())
-        throw UsageError("--section goes with --config");
-    if (!a.language.empty() && a.script.empty())
-        throw UsageError("--language goes with --script");
+    if (!a.section.empty() && a.config.empty()) throw UsageError("--section goes with --config");
+    if (!a.language.empty() && a.script.empty()) throw UsageError("--language goes with --script");
     if (a.maxLine == 0) throw UsageError("--max-line must be at least 1");
 
     // The configuration the module loads: a private INI file made from the script, or the
@@ -131,50 +132,55 @@ int runCommand(const RunArgs& a) {
         load.sectionPrefix = a.section;
     }
 
+    // Everything that can fail for a plain reason (a missing file, a refused connection, a
+    // taken port) fails before the plug-in is loaded, with one line.
+    std::unique_ptr<ByteSource> src =
+        openSource(a.input, [](const std::string& msg) { Console::err().line("info: " + msg); });
     auto out = ByteSink::open(a.output, 1);
     EventOutput events(a.events);
     std::unique_ptr<ReplyFile> replyFile;
-    if (!a.reply.empty()) replyFile = std::make_unique<ReplyFile>(a.reply);
+    if (!a.reply.empty() && !src->canReply()) replyFile = std::make_unique<ReplyFile>(a.reply);
+    if (!a.reply.empty() && src->canReply())
+        Console::err().line("warning: --reply is not used: bytes go back to " + src->name());
 
     PluginLibrary lib(a.plugin.empty() ? PluginLibrary::defaultPath() : a.plugin);
 
-    // The source opens after the script compiled, so the reply target reaches it through a
-    // pointer that is set later.
+    // The reply target outlives the run loop only until session.close(); the source pointer
+    // is cleared before the source goes away.
     std::mutex sourceMu;
-    ByteSource* source = nullptr;
+    ByteSource* source = src.get();
     auto reply = [&](const void* data, size_t n) {
         std::lock_guard<std::mutex> lock(sourceMu);
         if (source && source->canReply()) return source->reply(data, n);
         if (replyFile) return replyFile->write(data, n);
         return false;
     };
+    bool quiet = a.quiet;
     PluginSession session(
-        lib, reply, [](const std::string& line) { Console::err().line(line); },
+        lib, reply,
+        [quiet](const std::string& line) {
+            if (!quiet || line.rfind("info: ", 0) != 0) Console::err().line(line);
+        },
         [&](const std::string& line) { events.line(line); });
 
     int r = session.load(load);
-    if (r != PT_RESULT_OK) throw IoError("the plug-in refused LOAD (result " + std::to_string(r) + ")");
+    if (r != PT_RESULT_OK)
+        throw IoError("the plug-in refused LOAD (result " + std::to_string(r) + ")");
     r = session.compile();
     if (r == PT_RESULT_COMPILE_ERROR) {
         session.close();
-        fail("the script does not compile" +
-             (a.script.empty() ? std::string() : "; 'pipetask check " + a.script + "' shows where"));
+        fail(
+            "the script does not compile" +
+            (a.script.empty() ? std::string() : "; 'pipetask check " + a.script + "' shows where"));
         return kCompile;
     }
 
-    std::unique_ptr<ByteSource> src = openSource(a.input, [](const std::string& msg) {
-        Console::err().line("info: " + msg);
-    });
-    {
-        std::lock_guard<std::mutex> lock(sourceMu);
-        source = src.get();
-    }
-    if (!a.reply.empty() && src->canReply())
-        Console::err().line("warning: --reply is not used: bytes go back to " + src->name());
+    src->start();
 
     LineReader reader(*src, a.maxLine);
     auto parser = makeParser(*inFormat);
-    auto writer = makeWriter(outFormat, [](const std::string& w) { Console::err().line("warning: " + w); });
+    auto writer =
+        makeWriter(outFormat, [](const std::string& w) { Console::err().line("warning: " + w); });
     RunSettings settings;
     settings.progress = isatty(2) && src->sizeHint() > (16 << 20);
     Runner runner(reader, *parser, session, *writer, *out, Console::err(),
@@ -240,9 +246,10 @@ int main(int argc, char** argv) {
 
     RunArgs ra;
     CLI::App* run = app.add_subcommand("run", "Run a script over a stream of packets");
-    auto* scriptOpt = run->add_option("--script", ra.script,
-                                      "Script file; the language follows the extension (.pas "
-                                      "PascalScript, .cpp C++Script, .js JScript, .vb BasicScript)");
+    auto* scriptOpt =
+        run->add_option("--script", ra.script,
+                        "Script file; the language follows the extension (.pas "
+                        "PascalScript, .cpp C++Script, .js JScript, .vb BasicScript)");
     auto* configOpt = run->add_option("--config", ra.config,
                                       "INI file with the plug-in's stored configuration (script "
                                       "and language) instead of --script");
@@ -252,7 +259,8 @@ int main(int argc, char** argv) {
                     "Script language: PascalScript, C++Script, JScript or BasicScript");
     run->add_option("--input", ra.input, "Where packets come from (default: - for standard input)");
     run->add_option("--format", ra.format, "Line format of input and output: jsonl, csv or raw");
-    run->add_option("--output-format", ra.outputFormat, "Line format of the output, when it differs");
+    run->add_option("--output-format", ra.outputFormat,
+                    "Line format of the output, when it differs");
     run->add_option("--output", ra.output, "Where rows go (default: - for standard output)");
     run->add_option("--events", ra.events,
                     "Where events go (default: standard error; - for standard output)");
@@ -261,10 +269,12 @@ int main(int argc, char** argv) {
     run->add_option("--max-line", ra.maxLine,
                     "Longest input line in bytes; longer lines are reported and skipped "
                     "(default: 1048576)");
-    run->add_option("--plugin", ra.plugin, "The plug-in library (default: libpipetask.so next to "
-                                           "this program)");
+    run->add_option("--plugin", ra.plugin,
+                    "The plug-in library (default: libpipetask.so next to "
+                    "this program)");
     run->add_flag("--stats", ra.stats,
                   "At the end, print packets, rows, errors, time and rows per second");
+    run->add_flag("--quiet", ra.quiet, "Leave out the plug-in's information log lines");
     run->footer(kRunFooter);
 
     std::string checkFile, checkLanguage, checkPlugin;
@@ -281,6 +291,12 @@ int main(int argc, char** argv) {
     il->add_option("FILE", ilFile, "Script file")->required();
     il->add_option("--language", ilLanguage, "Script language when the extension does not tell it");
 
+    std::string first = argc > 1 ? argv[1] : "";
+    if (!first.empty() && first[0] != '-' && first != "run" && first != "check" && first != "il") {
+        fail("unknown command '" + first +
+             "'; the commands are run, check and il. Run 'pipetask --help' for usage.");
+        return kUsage;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {

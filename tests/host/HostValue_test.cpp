@@ -14,7 +14,7 @@ TEST(HostValueTest, IsoDates) {
     } cases[] = {
         {0, "1899-12-30T00:00:00"},
         {45000.5, "2023-03-15T12:00:00"},
-        {-1.25, "1899-12-29T06:00:00"}, // before the epoch the fraction is still the time
+        {-1.25, "1899-12-29T06:00:00"},        // before the epoch the fraction is still the time
         {1.9999999999, "1900-01-01T00:00:00"}, // milliseconds rounding into the next day
         {36526.000011574, "2000-01-01T00:00:01"},
         {2958465.99999, "9999-12-31T23:59:59.136"},
@@ -34,12 +34,12 @@ TEST(HostValueTest, Utf8Validation) {
     } cases[] = {
         {"plain", std::string::npos},
         {"caf\xC3\xA9 \xF0\x9F\x98\x80", std::string::npos},
-        {"a\xC0\x80", 1},          // overlong NUL
-        {"ab\xED\xA0\x80", 2},     // a surrogate encoded directly
-        {"\xF4\x90\x80\x80", 0},   // above U+10FFFF
-        {"x\xE2\x82", 1},          // cut off
-        {"\x80", 0},               // a lone continuation byte
-        {"ok\xE0\x9F\xBF", 2},     // overlong three-byte form
+        {"a\xC0\x80", 1},        // overlong NUL
+        {"ab\xED\xA0\x80", 2},   // a surrogate encoded directly
+        {"\xF4\x90\x80\x80", 0}, // above U+10FFFF
+        {"x\xE2\x82", 1},        // cut off
+        {"\x80", 0},             // a lone continuation byte
+        {"ok\xE0\x9F\xBF", 2},   // overlong three-byte form
     };
     for (const Case& c : cases) EXPECT_EQ(utf8InvalidAt(c.bytes), c.invalidAt) << c.bytes;
 }

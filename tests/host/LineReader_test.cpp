@@ -39,10 +39,17 @@ std::string readAll(const std::string& text, size_t maxLine, size_t chunk, bool 
         auto st = reader.next(line);
         std::string n = std::to_string(reader.lineNumber());
         switch (st) {
-        case LineReader::Status::End: return out;
-        case LineReader::Status::Line: out += "L" + n + ":" + std::string(line) + " "; break;
-        case LineReader::Status::TooLong: out += "T" + n + " "; break;
-        case LineReader::Status::CutOff: out += "C" + n + " "; break;
+        case LineReader::Status::End:
+            return out;
+        case LineReader::Status::Line:
+            out += "L" + n + ":" + std::string(line) + " ";
+            break;
+        case LineReader::Status::TooLong:
+            out += "T" + n + " ";
+            break;
+        case LineReader::Status::CutOff:
+            out += "C" + n + " ";
+            break;
         }
     }
 }
@@ -56,7 +63,7 @@ TEST(LineReaderTest, SplitsLimitsAndCutOffs) {
     } cases[] = {
         {"", 8, false, ""},
         {"a\nb\r\n\nc", 8, false, "L1:a L2:b L3: L4:c "},
-        {"a\nb", 8, true, "L1:a C2 "},      // a connection that closed mid-line
+        {"a\nb", 8, true, "L1:a C2 "}, // a connection that closed mid-line
         {"a\nb\n", 8, true, "L1:a L2:b "},
         {"abcd\nabcde\nxy\n", 4, false, "L1:abcd T2 L3:xy "},
         {"abcdefghijklmnop", 4, false, "T1 "}, // over-long and unterminated: one report

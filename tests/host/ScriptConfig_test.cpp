@@ -34,7 +34,8 @@ TEST(ScriptConfigTest, StringListTextEndsEveryLine) {
 TEST(ScriptConfigTest, IniTextAndSection) {
     EXPECT_EQ(scriptIniText("begin\n  x := 1;\nend.\n", 0, ""),
               "[Common]\r\nScript=begin%0d%0a  x := 1;%0d%0aend.%0d%0a\r\nLanguage=0\r\n\r\n");
-    EXPECT_EQ(scriptIniText("a", 3, "P\\Q"), "[P.Q.Common]\r\nScript=a%0d%0a\r\nLanguage=3\r\n\r\n");
+    EXPECT_EQ(scriptIniText("a", 3, "P\\Q"),
+              "[P.Q.Common]\r\nScript=a%0d%0a\r\nLanguage=3\r\n\r\n");
 }
 
 TEST(ScriptConfigTest, LanguagesByNameAndExtension) {
