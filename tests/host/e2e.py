@@ -13,6 +13,7 @@ themselves (exit code 77) while that plug-in cannot run scripts yet.
 """
 import argparse
 import json
+import math
 import os
 import pty
 import select
@@ -424,8 +425,15 @@ def script_unit_conversion(c):
     eq(rc, 0, err)
     rows = [json.loads(l) for l in lines_of(out)]
     eq(len(rows), 5)
-    eq(rows[0]["temp_f"], 70.7)
-    eq(rows[0]["heat_index"] is not None, True)
+    for r in rows:
+        t, rh = r["temp_c"], r["hum"]
+        g = math.log(rh / 100) + 17.62 * t / (243.12 + t)
+        expected = {"temp_f": t * 1.8 + 32, "wind_ms": r["wind_kmh"] / 3.6,
+                    "dew_point_c": 243.12 * g / (17.62 - g)}
+        for k, v in expected.items():
+            if abs(r[k] - v) > 0.051:  # the script rounds to one decimal
+                raise AssertionError(f"{k} of {r}: expected about {v}")
+        eq(list(r)[:4], ["station", "temp_c", "hum", "wind_kmh"], "input items keep their order")
 
 
 @case
