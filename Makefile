@@ -4,7 +4,11 @@ ASAN_BUILD ?= build/asan
 CMAKE_ARGS ?=
 CTEST_ARGS ?= --output-on-failure -j2
 
-.PHONY: setup configure build run test test-fast test-asan bench clean
+FUZZ_BUILD   ?= build/fuzz
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?= $(patsubst tests/fuzz/fuzz_%.cpp,%,$(wildcard tests/fuzz/fuzz_*.cpp))
+
+.PHONY: setup configure build run test test-fast test-asan bench fuzz clean
 
 setup:
 	@./scripts/setup
@@ -30,6 +34,18 @@ test-asan: setup
 
 bench: build
 	@./scripts/run-bench $(BUILD)
+
+# libFuzzer runs (clang): each target for FUZZ_SECONDS, new inputs kept in $(FUZZ_BUILD)/corpus.
+fuzz: setup
+	@CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DPT_FUZZ=ON -DPT_BENCH=OFF $(CMAKE_ARGS) >/dev/null
+	@cmake --build $(FUZZ_BUILD) --target fuzzers
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ_BUILD)/corpus/$$t $(FUZZ_BUILD)/artifacts/$$t && \
+	  echo "== fuzz_$$t for $(FUZZ_SECONDS)s" && \
+	  $(FUZZ_BUILD)/tests/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -rss_limit_mb=2048 \
+	    -print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/artifacts/$$t/ \
+	    $(FUZZ_BUILD)/corpus/$$t tests/fuzz/corpus/$$t || exit 1; \
+	done
 
 clean:
 	rm -rf $(BUILD)

@@ -47,15 +47,23 @@ public:
     Variant() noexcept : v_{} {}
     Variant(const Variant& o) noexcept : v_{} { pt_value_copy(&v_, &o.v_); }
     Variant(Variant&& o) noexcept : v_(o.v_) { o.v_ = PtValue{}; }
+    // Assignment takes its reference before releasing the old value: the source may live
+    // inside the array that the old value owns (a := a[0]).
     Variant& operator=(const Variant& o) noexcept {
-        pt_value_copy(&v_, &o.v_);
+        if (this != &o) {
+            PtValue taken = o.v_;
+            AddRef(taken);
+            pt_value_clear(&v_);
+            v_ = taken;
+        }
         return *this;
     }
     Variant& operator=(Variant&& o) noexcept {
         if (this != &o) {
-            pt_value_clear(&v_);
-            v_ = o.v_;
+            PtValue taken = o.v_;
             o.v_ = PtValue{};
+            pt_value_clear(&v_);
+            v_ = taken;
         }
         return *this;
     }
@@ -85,7 +93,8 @@ public:
     static Variant Array(std::initializer_list<Variant> items);
     static Variant Array(const std::vector<Variant>& items);
     // An array of up to three dimensions; bounds are (low, high) pairs, inclusive.
-    static Variant CreateArray(uint16_t elemKind, const std::vector<std::pair<int32_t, int32_t>>& bounds);
+    static Variant CreateArray(uint16_t elemKind,
+                               const std::vector<std::pair<int32_t, int32_t>>& bounds);
 
     // Boundary: take over or give up a raw record.
     static Variant Adopt(const PtValue& raw) noexcept {
@@ -143,7 +152,18 @@ public:
     Variant& operator[](int32_t i) { return ArrayAtMut(&i, 1); }
     int32_t ArrayCount() const noexcept; // elements of the first dimension
 
+    // Loose wide conversion: Null and Empty give "".
+    std::u16string ToWideLoose() const;
+
 private:
+    static void AddRef(const PtValue& v) noexcept {
+        if (v.vt & varArray) {
+            if (!(v.vt & varByRef)) pt_array_addref(v.u.arr);
+        } else if (v.vt == varString || v.vt == varOleStr) {
+            pt_str_addref(v.u.ptr);
+        }
+    }
+
     PtValue v_;
 };
 
@@ -151,6 +171,9 @@ static_assert(sizeof(Variant) == 16, "Variant is the 16-byte boundary value");
 
 // "Empty", "Integer", "Array String", "ByRef Double", "$0042", ...
 std::string KindName(uint16_t kind);
+
+// The value a by-reference value refers to (a copy); any other value is returned as it is.
+Variant VarDeref(const Variant& v);
 
 // ---- static type codes -----------------------------------------------------------------------
 
@@ -206,5 +229,36 @@ struct TFormatArg {
     Variant v;      // faVariant
 };
 std::vector<TFormatArg> ToFormatArgs(const Variant& array);
+
+// ---- errors and text helpers shared by the runtime -----------------------------------------
+
+// "Could not convert variant of type (%s) into type (%s)" (EVariantTypeCastError).
+[[noreturn]] void RaiseCastError(uint16_t fromKind, uint16_t toKind);
+// "Overflow while converting variant of type (%s) into type (%s)" (EVariantOverflowError).
+[[noreturn]] void RaiseOverflowError(uint16_t fromKind, uint16_t toKind);
+// "Invalid variant operation" (EVariantInvalidOpError).
+[[noreturn]] void RaiseInvalidOp();
+// "Variant or safe array index out of bounds" (EVariantBadIndexError).
+[[noreturn]] void RaiseBadIndex();
+
+struct TFormatSettings;
+// General format, up to 15 significant digits, the settings' decimal separator; "1E15",
+// "1.5E-7", "NAN", "INF", "-INF".
+std::string FloatToText(double value, const TFormatSettings& fs);
+// A currency value (x 10000) without trailing zeros: "1234.5", "-0.0001".
+std::string CurrToText(int64_t scaled, const TFormatSettings& fs);
+// Optional blanks around, optional sign, digits with the settings' decimal separator, optional
+// exponent. With `thousands`, the settings' thousands separator may group the integer digits
+// in threes. Out-of-range numbers fail.
+bool TryTextToFloat(std::string_view text, double& value, const TFormatSettings& fs,
+                    bool thousands = false);
+// Optional leading blanks, optional sign, decimal digits or hex digits after "$", "0x", "x".
+// With `trailingBlanks`, blanks may also follow. Hex may use all 64 bits (wrapping to negative).
+bool TryTextToInt64(std::string_view text, int64_t& value, bool trailingBlanks = false);
+// Ties to even; false for NaN and values outside the int64 range.
+bool RoundToInt64(double x, int64_t& out) noexcept;
+
+std::u16string Utf8ToUtf16(std::string_view s);
+std::string Utf16ToUtf8(std::u16string_view s); // lone surrogates become U+FFFD
 
 } // namespace pt
