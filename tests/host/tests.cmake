@@ -33,3 +33,23 @@ foreach(case ${PT_HOST_E2E_CASES})
                    ${case})
   set_tests_properties(host_e2e.${case} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 60)
 endforeach()
+
+# The fuzz target over the host's input formats lives with the others in tests/fuzz/ (which
+# builds its standalone smoke driver); it needs the host's library on top of the core.
+if(TARGET fuzz_host_formats_smoke)
+  target_link_libraries(fuzz_host_formats_smoke PRIVATE pipetask_host_io)
+endif()
+if(TARGET fuzz_host_formats)
+  # The libFuzzer build: the host's readers instrumented like the fuzzing copy of the core.
+  get_target_property(pt_host_fuzz_sources pipetask_host_io SOURCES)
+  add_library(pipetask_host_io_fuzz STATIC ${pt_host_fuzz_sources})
+  target_include_directories(pipetask_host_io_fuzz PUBLIC ${PROJECT_SOURCE_DIR}/include
+                             ${PROJECT_SOURCE_DIR}/host PRIVATE ${PROJECT_SOURCE_DIR}/src)
+  target_compile_definitions(pipetask_host_io_fuzz PUBLIC
+    PT_VERSION_TEXT="${PROJECT_VERSION}.${PT_BUILD_NUMBER}")
+  target_compile_options(pipetask_host_io_fuzz PRIVATE -fsanitize=fuzzer-no-link
+                         -fsanitize=address,undefined -fno-omit-frame-pointer)
+  target_link_libraries(pipetask_host_io_fuzz PUBLIC simdjson::simdjson PkgConfig::SERIALPORT
+                        Threads::Threads ${CMAKE_DL_LIBS})
+  target_link_libraries(fuzz_host_formats PRIVATE pipetask_host_io_fuzz)
+endif()
