@@ -41,8 +41,16 @@ TIniFile::TIniFile(std::string path) : path_(std::move(path)) {
 void TIniFile::SetText(std::string_view text) {
     preamble_.clear();
     sections_.clear();
-    bom_ = text.starts_with("\xEF\xBB\xBF");
-    if (bom_) text.remove_prefix(3);
+    // The mark counts also after leading empty lines, which are dropped anyway; so the text
+    // written back reads the same.
+    size_t first = 0;
+    while (first < text.size() && IsBlank(text[first])) ++first;
+    bom_ = text.substr(first).starts_with("\xEF\xBB\xBF");
+    std::string stripped;
+    if (bom_) {
+        stripped = std::string(text.substr(0, first)) + std::string(text.substr(first + 3));
+        text = stripped;
+    }
     Section* current = nullptr;
     size_t i = 0;
     while (i < text.size()) {

@@ -124,9 +124,24 @@ void SetTranslatorFactory(TTranslatorFactory factory) {
     g_translatorFactory.store(factory);
 }
 
+constinit const TPropInfo TnoxPlugin::PublishedProps[] = {
+    Published<tkString, &TnoxPlugin::MsgNoData>("MsgNoData"),
+    Published<tkString, &TnoxPlugin::MsgWriteComplete>("MsgWriteComplete"),
+    Published<tkString, &TnoxPlugin::MsgWriteCompleteError>("MsgWriteCompleteError"),
+    Published<tkFloat, &TnoxPlugin::MinVersion>("MinVersion"),
+    Published<tkString, &TnoxPlugin::Description>("Description"),
+    Published<tkString, &TnoxPlugin::LogTitle>("LogTitle"),
+    Published<tkSet, &TnoxPlugin::ModuleType>("ModuleType"),
+    Published<tkSet, &TnoxPlugin::ModuleOptions>("ModuleOptions"),
+    Published<tkString, &TnoxPlugin::EventsSupported>("EventsSupported"),
+    PublishedEnum<&TnoxPlugin::IsMultiThreadSupported>("IsMultiThreadSupported", BooleanType),
+};
+constinit const TClassInfo TnoxPlugin::ClassInfo{"TnoxPlugin", &TComponent::ClassInfo,
+                                                 TnoxPlugin::PublishedProps};
+
 // ---- construction --------------------------------------------------------------------------
 
-TnoxPlugin::TnoxPlugin() {
+TnoxPlugin::TnoxPlugin() : TComponent(nullptr) {
     language_ = "EN";
     if (TTranslatorFactory factory = g_translatorFactory.load()) {
         translator_ = factory();
@@ -497,7 +512,7 @@ void TnoxPlugin::ReleaseHostModule() noexcept {
 }
 
 int32_t TnoxPlugin::PendingEventItems() const {
-    std::lock_guard<std::mutex> e(const_cast<std::mutex&>(eventsLock_));
+    std::lock_guard<std::mutex> e(eventsLock_);
     return pendingEvents_ ? pendingEvents_->GetCount() : 0;
 }
 

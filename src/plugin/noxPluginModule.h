@@ -16,8 +16,10 @@
 
 #include <pipetask/pipetask.h>
 
+#include "common/Classes.h"
 #include "common/Thread_StringList.h"
 #include "common/noxParamLst.h"
+#include "settings/TWregistry.h"
 
 #include <atomic>
 #include <cstdint>
@@ -95,7 +97,12 @@ void SetTranslatorFactory(TTranslatorFactory factory);
 
 // ---- the module object ---------------------------------------------------------------------
 
-class TnoxPlugin {
+// A component (the original's data module): its published properties are reachable by name
+// through the reflection layer (the translator swaps the message texts that way), and the
+// components a descendant creates with the module as owner belong to it.
+class TnoxPlugin : public TComponent {
+    PT_PUBLISHED_CLASS;
+
 public:
     // Event types (Sender first, as the host framework defines them).
     using TShowOptionsDialogEvent = std::function<void(TnoxPlugin&, PPluginCallRec, bool& Success)>;
@@ -109,7 +116,7 @@ public:
     using TOnPluginNotifyEvent = std::function<void(TnoxPlugin&)>;
 
     TnoxPlugin();
-    virtual ~TnoxPlugin();
+    ~TnoxPlugin() override;
     TnoxPlugin(const TnoxPlugin&) = delete;
     TnoxPlugin& operator=(const TnoxPlugin&) = delete;
 
@@ -139,6 +146,10 @@ public:
     TOnProcessData OnProcessData; // runs under ProcessingLock (see the top of this file)
     TOnProcessData OnGetData;     // runs under ProcessingLock
     TOnPluginNotifyEvent OnChangeLanguage;
+    // Handed to every settings store the module creates.
+    TSetValueProc OnSetPropertyValue;
+    TGetValueProc OnGetPropertyValue;
+    TBeforeProcessItemProc OnBeforeProcessSettingsItem;
 
     // ---- operations behind the exports ----
     int32_t ExecuteCommand(const std::string& command, PPluginCallRec rec);
@@ -172,8 +183,8 @@ public:
     std::atomic<intptr_t> MessagesWindow{0};
     std::atomic<intptr_t> OwnerWindow{0};
     std::atomic<bool> SettingsBusy{false};
-    int32_t RegistryRoot = 2;
-    int32_t SecondRegistryRoot = 1;
+    TRegistryRoot RegistryRoot = rrHKEY_LOCAL_MACHINE;
+    TRegistryRoot SecondRegistryRoot = rrHKEY_CURRENT_USER;
     struct TBounds {
         int32_t Left = 0, Top = 0, Right = 0, Bottom = 0;
     } DialogBounds;
@@ -259,7 +270,7 @@ private:
     // next packet is processed (docs/boundary-lists.md).
     TnoxParamsList* outputBuffers_[2] = {nullptr, nullptr};
     TnoxParamsList* outputRows_ = nullptr;
-    std::mutex eventsLock_;
+    mutable std::mutex eventsLock_;
     TnoxParamsList* events_ = nullptr;        // handed over to the host
     TnoxParamsList* pendingEvents_ = nullptr; // new events, not yet handed over
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/IniFiles.h"
 #include "platform/NamedLock.h"
@@ -61,7 +62,8 @@ TEST(IniFile, RewritesOnlyWhenSomethingChanged) {
 TEST(IniFile, BadInputIsRefusedOrSurvived) {
     TempFolder tmp;
     TIniFile ini;
-    std::string junk("\0\xff[\r[]]\n=\n[a\n]x=\n[\xc3\x28]\n k = v = w \n", 36);
+    static const char raw[] = "\0\xff[\r[]]\n=\n[a\n]x=\n[\xc3\x28]\n k = v = w \n";
+    std::string junk(raw, sizeof raw - 1);
     ini.SetText(junk);
     EXPECT_EQ(ini.ReadString("\xc3\x28", "k", "?"), "v = w");
     EXPECT_EQ(ini.ReadString("]", "k", "?"), "?");
@@ -92,6 +94,7 @@ TEST(NamedLock, NameFollowsTheRuleAndStaysAFileName) {
     TNamedLock lock("pt_test_lock_fallback");
     EXPECT_TRUE(lock.Held());
     EXPECT_EQ(lock.FilePath(), "/tmp/pt_test_lock_fallback");
+    unlink(lock.FilePath().c_str());
 }
 
 } // namespace

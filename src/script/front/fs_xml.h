@@ -58,8 +58,9 @@ public:
 
     // Unescaped value of an attribute, or empty.
     std::string Prop(std::string_view name) const;
-    // Sets or replaces an attribute (the value is escaped).
+    // Sets or replaces an attribute (the value is escaped). Prop(name, value) is the same.
     void SetProp(std::string_view name, std::string_view value);
+    void Prop(std::string_view name, std::string_view value) { SetProp(name, value); }
 
     // Clear, then copy name, Text, Data and all descendants of source (nullptr: only Clear).
     // The source may be an ancestor or a descendant of this element.

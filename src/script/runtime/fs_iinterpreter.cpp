@@ -110,11 +110,15 @@ TfsMethodHelper* TfsCallFrame::Helper() const noexcept {
     return dynamic_cast<TfsMethodHelper*>(Item);
 }
 
-TfsArgSlots::TfsArgSlots(int paramCount) {
-    const int n = paramCount + 1;
-    if (n > kInline) heap_ = std::make_unique<Variant[]>(static_cast<size_t>(n));
-    Variant* slots = Data();
-    for (int i = 0; i < n; ++i) slots[i] = Variant::Null();
+TfsArgSlots::TfsArgSlots(int paramCount) : count_(paramCount + 1) {
+    slots_ = count_ <= kInline ? reinterpret_cast<Variant*>(inline_)
+                               : static_cast<Variant*>(::operator new(sizeof(Variant) * count_));
+    for (int i = 0; i < count_; ++i) new (&slots_[i]) Variant(Variant::Null());
+}
+
+TfsArgSlots::~TfsArgSlots() {
+    for (int i = 0; i < count_; ++i) slots_[i].~Variant();
+    if (count_ > kInline) ::operator delete(slots_);
 }
 
 // ---- TfsCustomVariable -----------------------------------------------------------------------
@@ -204,7 +208,19 @@ struct ThreadCell {
     uint64_t serial = 0;
     Variant value;
 };
-thread_local std::vector<ThreadCell> t_cells;
+// The cells live behind a plain pointer so that a variable destroyed after this thread's
+// thread-local objects (the global unit at process exit) finds them gone instead of freed.
+thread_local std::vector<ThreadCell>* t_cells = nullptr;
+thread_local bool t_cellsGone = false;
+struct ThreadCellsOwner {
+    bool armed = false;
+    ~ThreadCellsOwner() {
+        delete t_cells;
+        t_cells = nullptr;
+        t_cellsGone = true;
+    }
+};
+thread_local ThreadCellsOwner t_cellsOwner;
 std::atomic<uint32_t> g_nextThreadSlot{0};
 std::atomic<uint64_t> g_nextThreadSerial{1};
 } // namespace
@@ -216,12 +232,19 @@ TfsThreadVariable::TfsThreadVariable(std::string_view name, TfsVarType typeCode,
       serial_(g_nextThreadSerial.fetch_add(1, std::memory_order_relaxed)) {}
 
 TfsThreadVariable::~TfsThreadVariable() {
-    if (slot_ < t_cells.size() && t_cells[slot_].serial == serial_) t_cells[slot_] = ThreadCell{};
+    if (t_cells && slot_ < t_cells->size() && (*t_cells)[slot_].serial == serial_)
+        (*t_cells)[slot_] = ThreadCell{};
 }
 
 Variant& TfsThreadVariable::Cell() {
-    if (slot_ >= t_cells.size()) t_cells.resize(slot_ + 1);
-    ThreadCell& c = t_cells[slot_];
+    if (!t_cells) {
+        if (t_cellsGone) RaiseError("Thread variables are no longer available");
+        t_cellsOwner.armed = true; // constructs the owner, which frees the cells at thread exit
+        t_cells = new std::vector<ThreadCell>;
+    }
+    std::vector<ThreadCell>& cells = *t_cells;
+    if (slot_ >= cells.size()) cells.resize(slot_ + 1);
+    ThreadCell& c = cells[slot_];
     if (c.serial != serial_) {
         c.serial = serial_;
         c.value = Value;
@@ -367,7 +390,7 @@ void TfsMethodHelper::SetIndexProperty(bool on) {
     setName_ = UpperName() + ".SET";
 }
 
-void* TfsMethodHelper::InstanceOf(const TfsCallFrame& frame) const {
+TObject* TfsMethodHelper::InstanceOf(const TfsCallFrame& frame) const {
     if (!ClassRef) return nullptr;
     return VariantToObject(*frame.ParentValue, ClassRef);
 }
@@ -398,7 +421,7 @@ void TfsMethodHelper::GiveBackParamValues(Variant& array) noexcept {
 }
 
 Variant TfsMethodHelper::ReadCall(TfsCallFrame& frame) {
-    void* instance = InstanceOf(frame);
+    TObject* instance = InstanceOf(frame);
     const std::string_view name = isIndexProperty_ ? std::string_view(getName_) : UpperName();
     if (OnHelperCall) return OnHelperCall(instance, ClassRef, name, frame);
     if (!OnParamsCall) return Variant::Byte(0);
@@ -430,7 +453,7 @@ Variant TfsMethodHelper::ReadCall(TfsCallFrame& frame) {
 
 void TfsMethodHelper::WriteCall(TfsCallFrame& frame, const Variant& value) {
     if (!isIndexProperty_) return;
-    void* instance = InstanceOf(frame);
+    TObject* instance = InstanceOf(frame);
     if (OnHelperCall) {
         frame.ValueToSet() = value;
         try {
@@ -885,14 +908,9 @@ TfsMethodHelper* TfsScript::DeclareMethod(std::string_view prototype, TfsParamsC
     return raw;
 }
 
-void TfsScript::DeclareObject(std::string_view name, void* object, TfsClassRef cls) {
-    DeclareVariable(name, cls ? cls->Name : std::string_view("TObject"),
-                    ObjectToVariant(object, cls));
-}
-
-void TfsScript::DeclareObject(std::string_view name, TfsObject* object) {
-    TfsClassRef cls = object ? object->ClassType() : nullptr;
-    DeclareVariable(name, cls ? cls->Name : std::string_view("TObject"), ObjectToVariant(object));
+void TfsScript::DeclareObject(std::string_view name, TObject* object) {
+    DeclareVariable(name, object ? object->ClassName() : TObject::ClassInfo.Name,
+                    ObjectToVariant(object));
 }
 
 void TfsScript::DeclareType(std::string_view typeName, TfsVarType typeCode) {

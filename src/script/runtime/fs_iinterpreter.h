@@ -40,10 +40,10 @@ class TfsCallFrame;
 
 // The method name handed over is the item's UpperName (with ".GET" / ".SET" for indexed
 // properties). instance is null for functions declared on a scope; classRef likewise.
-using TfsParamsCallEvent = std::function<Variant(void* instance, TfsClassRef classRef,
+using TfsParamsCallEvent = std::function<Variant(TObject* instance, TfsClassRef classRef,
                                                  std::string_view methodName, Variant& params)>;
 using TfsHelperCallEvent = std::function<Variant(
-    void* instance, TfsClassRef classRef, std::string_view methodName, TfsCallFrame& caller)>;
+    TObject* instance, TfsClassRef classRef, std::string_view methodName, TfsCallFrame& caller)>;
 using TfsGetVariableValueEvent =
     std::function<Variant(const std::string& varName, TfsVarType varType, const Variant& oldValue)>;
 using TfsRunLineEvent = std::function<void(TfsScript* sender, const std::string& unitName,
@@ -122,12 +122,16 @@ private:
 class TfsArgSlots {
 public:
     explicit TfsArgSlots(int paramCount);
-    Variant* Data() noexcept { return heap_ ? heap_.get() : inline_; }
+    ~TfsArgSlots();
+    TfsArgSlots(const TfsArgSlots&) = delete;
+    TfsArgSlots& operator=(const TfsArgSlots&) = delete;
+    Variant* Data() noexcept { return slots_; }
 
 private:
     static constexpr int kInline = 9;
-    Variant inline_[kInline];
-    std::unique_ptr<Variant[]> heap_;
+    alignas(Variant) unsigned char inline_[kInline * sizeof(Variant)];
+    Variant* slots_;
+    int count_;
 };
 
 // ---- items -----------------------------------------------------------------------------------
@@ -282,7 +286,7 @@ public:
 
     // The instance a call is applied to: none without a class or without a parent value,
     // else the live object the parent value refers to (a stale handle raises).
-    void* InstanceOf(const TfsCallFrame& frame) const;
+    TObject* InstanceOf(const TfsCallFrame& frame) const;
 
 private:
     TfsMethodHelper(TfsPrototype&& proto, std::string_view text, const TfsScript* scope);
@@ -451,8 +455,7 @@ public:
     virtual TfsMethodHelper* DeclareMethod(std::string_view prototype, TfsParamsCallEvent handler,
                                            std::string_view category = {},
                                            std::string_view description = {});
-    virtual void DeclareObject(std::string_view name, void* object, TfsClassRef cls);
-    void DeclareObject(std::string_view name, TfsObject* object);
+    virtual void DeclareObject(std::string_view name, TObject* object);
     virtual void DeclareVariable(std::string_view name, std::string_view typeName,
                                  const Variant& value);
     virtual void DeclareType(std::string_view typeName, TfsVarType typeCode);

@@ -399,7 +399,8 @@ void* GrowString(void* s, size_t bytes, size_t terminator) {
 bool TryAppendInPlace(Variant& left, const Variant& right) {
     PtValue& l = left.Raw();
     const PtValue& r = right.Raw();
-    if (!SoleOwner(l) || (r.vt != varString && r.vt != varOleStr && r.vt != varEmpty)) return false;
+    if ((l.vt != varString && l.vt != varOleStr) || !SoleOwner(l)) return false;
+    if (r.vt != varString && r.vt != varOleStr && r.vt != varEmpty) return false;
     if (r.vt != varEmpty && r.u.ptr == l.u.ptr) return false; // s + s with one reference
     if (l.vt == varString) {
         std::string conv;

@@ -124,7 +124,7 @@ TEST(XmlProp, WritesInPlaceOrAppends) {
     for (const Case& c : cases) {
         TfsXMLItem item;
         item.Text = c.text;
-        item.SetProp(c.name, c.value);
+        item.Prop(c.name, c.value);
         EXPECT_EQ(item.Text, c.after) << c.text;
         EXPECT_EQ(item.Prop(c.name), c.value);
     }

@@ -361,6 +361,12 @@ TEST_F(OperatorTest, StringAppendInPlaceKeepsSharedCopiesIntact) {
 
     Variant moved = VarBinaryOp(opAdd, Variant("left"), Variant("right"));
     EXPECT_EQ(Show(moved), "String:leftright");
+    // Left operands whose payload is no string pointer take the general path.
+    EXPECT_EQ(Show(VarBinaryOp(opAdd, Variant::Currency(15000), Variant("2"))), "Currency:3.5");
+    EXPECT_EQ(Show(VarBinaryOp(opAdd, Variant(int64_t{1} << 40), Variant("5"))), "Double:1099511627781");
+    Variant d(0.5);
+    VarBinaryOpInPlace(opAdd, d, Variant::Wide(u"1"));
+    EXPECT_EQ(Show(d), "Double:1.5");
     // Not a string pair: the numeric class still applies.
     Variant num("1");
     VarBinaryOpInPlace(opAdd, num, Variant(2));

@@ -53,15 +53,15 @@ TEST_F(PrototypeTest, ReadsDeclarations) {
         {"function GetVariableCount:integer", "function GetVariableCount: integer/0 ()"},
         {"function Minutes2HHMM(const Minutes: Double; const Separator: Char = ':'): string",
          "function Minutes2HHMM: string/4 (Minutes: Double/2; Separator: Char/3 = String :?)"},
-        {"macroFunction Quote(s: String): String",
-         "macro function Quote: String/4 (s: String/4)"},
+        {"macroFunction Quote(s: String): String", "macro function Quote: String/4 (s: String/4)"},
         {"macroprocedure Trace(s: String)", "macro procedure Trace: /5 (s: String/4)"},
         {"function Format(Fmt: String; Args: array of const): String",
          "function Format: String/4 (Fmt: String/4; Args: array/6)"},
         {"function IsValidDateWeek(const AYear, AWeekOfYear, {ISO 8601} ADayOfWeek: Word): Boolean",
          "function IsValidDateWeek: Boolean/1 (AYear: Word/0; AWeekOfYear: Word/0; "
          "ADayOfWeek: Word/0)"},
-        {"function Str2Date(const DateStr: string; const ImplyHistoric: Boolean = False): TDateTime",
+        {"function Str2Date(const DateStr: string; const ImplyHistoric: Boolean = False): "
+         "TDateTime",
          "function Str2Date: TDateTime/2 (DateStr: string/4; ImplyHistoric: Boolean/1 = Boolean "
          "False?)"},
         {"procedure P(x: Integer = -5; y: Double = -1.5; s: String = 'it''s'#33; n: Integer = $1F)",

@@ -7,7 +7,8 @@
 namespace pt::test {
 
 inline void DeclareBasicTypes(TfsScript& s) {
-    for (const char* n : {"Byte", "Word", "Integer", "Longint", "Cardinal"}) s.DeclareType(n, fvtInt);
+    for (const char* n : {"Byte", "Word", "Integer", "Longint", "Cardinal"})
+        s.DeclareType(n, fvtInt);
     s.DeclareType("Boolean", fvtBool);
     for (const char* n : {"Real", "Single", "Double", "Extended", "Currency", "TDateTime"})
         s.DeclareType(n, fvtFloat);

@@ -1,0 +1,2 @@
+#language PascalScript
+begin end.

@@ -1,0 +1,3 @@
+begin
+  a := 1 b := 2
+end.

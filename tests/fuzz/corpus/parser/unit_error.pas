@@ -1,0 +1,1 @@
+uses 'a', 'b', 'a'; var x: Integer; begin x := ; end.
