@@ -710,9 +710,12 @@ std::unique_ptr<TfsXMLItem> CopyOf(const TfsXMLItem* element) {
 
 std::string ClassNameOfValue(const Variant& v) {
     const int32_t handle = v.ToInt();
-    TfsObjectTable::Entry e = TfsObjectTable::Instance().Resolve(static_cast<uint32_t>(handle));
-    if (!e.Object || !e.Class) return {};
-    return std::string(e.Class->Name);
+    try {
+        TObject* o = TfsObjectTable::Instance().Resolve(static_cast<uint32_t>(handle));
+        return o ? std::string(o->ClassName()) : std::string();
+    } catch (const EScriptError&) {
+        return {}; // not a live object: no class to resolve members against
+    }
 }
 
 } // namespace
