@@ -30,7 +30,7 @@ int CompareTextNoCase(std::string_view a, std::string_view b) noexcept {
     return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
-bool SameText(std::string_view a, std::string_view b) noexcept {
+bool IsSameText(std::string_view a, std::string_view b) noexcept {
     return a.size() == b.size() && CompareTextNoCase(a, b) == 0;
 }
 
@@ -84,7 +84,7 @@ void TComponent::SetName(const std::string& name) {
 TComponent* TComponent::FindComponent(std::string_view name) const noexcept {
     if (name.empty()) return nullptr;
     for (TComponent* c : components_)
-        if (SameText(c->name_, name)) return c;
+        if (IsSameText(c->name_, name)) return c;
     return nullptr;
 }
 
@@ -134,7 +134,7 @@ int TStrings::AddObject(const std::string& s, TObject* obj) {
 
 int TStrings::IndexOf(std::string_view s) const {
     for (int i = 0, n = Count(); i < n; ++i)
-        if (SameText(Get(i), s)) return i;
+        if (IsSameText(Get(i), s)) return i;
     return -1;
 }
 
@@ -160,7 +160,7 @@ int TStrings::IndexOfName(std::string_view name) const {
     for (int i = 0, n = Count(); i < n; ++i) {
         const std::string& s = Get(i);
         size_t eq = s.find('=');
-        if (eq != std::string::npos && SameText(std::string_view(s).substr(0, eq), name)) return i;
+        if (eq != std::string::npos && IsSameText(std::string_view(s).substr(0, eq), name)) return i;
     }
     return -1;
 }

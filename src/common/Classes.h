@@ -80,7 +80,7 @@ private:
 
 // Compares two texts without regard to ASCII letter case (<0, 0, >0).
 int CompareTextNoCase(std::string_view a, std::string_view b) noexcept;
-bool SameText(std::string_view a, std::string_view b) noexcept;
+bool IsSameText(std::string_view a, std::string_view b) noexcept;
 
 // A list of strings, each with an associated object reference (not owned). Positions count
 // from 0; a position outside the list raises EListError "List index out of bounds (%d)".

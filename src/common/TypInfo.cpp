@@ -36,7 +36,7 @@ std::string GetEnumName(const TEnumType& type, int64_t value) {
 
 int64_t GetEnumValue(const TEnumType& type, std::string_view name) {
     for (size_t i = 0; i < type.Names.size(); ++i)
-        if (SameText(type.Names[i], name)) return static_cast<int64_t>(i);
+        if (IsSameText(type.Names[i], name)) return static_cast<int64_t>(i);
     return -1;
 }
 
@@ -49,7 +49,7 @@ bool TClassInfo::InheritsFrom(const TClassInfo& other) const noexcept {
 const TPropInfo* GetPropInfo(const TClassInfo& cls, std::string_view name) noexcept {
     for (const TClassInfo* c = &cls; c; c = c->Parent)
         for (const TPropInfo& p : c->Props)
-            if (SameText(p.Name, name)) return &p;
+            if (IsSameText(p.Name, name)) return &p;
     return nullptr;
 }
 
@@ -65,7 +65,7 @@ std::vector<const TPropInfo*> GetPropList(const TClassInfo& cls) {
         for (const TPropInfo& p : (*it)->Props) {
             bool replaced = false;
             for (auto& q : out)
-                if (SameText(q->Name, p.Name)) q = &p, replaced = true;
+                if (IsSameText(q->Name, p.Name)) q = &p, replaced = true;
             if (!replaced) out.push_back(&p);
         }
     return out;

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "common/Classes.h" // SameText
+#include "common/Classes.h" // IsSameText
 #include "platform/FileUtil.h"
 
 namespace pt {
@@ -90,7 +90,7 @@ std::string TIniFile::Text() const {
 
 TIniFile::Section* TIniFile::Find(std::string_view name) {
     for (Section& s : sections_)
-        if (SameText(s.name, name)) return &s;
+        if (IsSameText(s.name, name)) return &s;
     return nullptr;
 }
 
@@ -108,7 +108,7 @@ std::optional<std::string> TIniFile::ReadValue(std::string_view section,
     if (!s) return std::nullopt;
     for (const std::string& line : s->lines) {
         auto k = KeyOf(line);
-        if (k && SameText(*k, key))
+        if (k && IsSameText(*k, key))
             return std::string(Trim(std::string_view(line).substr(line.find('=') + 1)));
     }
     return std::nullopt;
@@ -134,7 +134,7 @@ void TIniFile::WriteString(std::string_view section, std::string_view key, std::
     }
     for (std::string& l : s->lines) {
         auto k = KeyOf(l);
-        if (k && SameText(*k, key)) {
+        if (k && IsSameText(*k, key)) {
             if (l != line) {
                 l = std::move(line);
                 modified_ = true;
@@ -151,7 +151,7 @@ bool TIniFile::DeleteKey(std::string_view section, std::string_view key) {
     if (!s) return false;
     for (auto it = s->lines.begin(); it != s->lines.end(); ++it) {
         auto k = KeyOf(*it);
-        if (k && SameText(*k, key)) {
+        if (k && IsSameText(*k, key)) {
             s->lines.erase(it);
             modified_ = true;
             return true;

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "common/Classes.h" // SameText
+#include "common/Classes.h" // IsSameText
 #include "platform/FileUtil.h"
 
 namespace pt {
@@ -83,7 +83,7 @@ std::string FindChildKey(const std::string& parent, std::string_view name) {
     std::string found;
     while (dirent* e = readdir(d)) {
         if (e->d_name[0] == '.') continue;
-        if (SameText(DecodeKeyName(e->d_name), name)) {
+        if (IsSameText(DecodeKeyName(e->d_name), name)) {
             std::string p = parent + "/" + e->d_name;
             if (IsDirectory(p)) {
                 found = p;
@@ -310,7 +310,7 @@ std::vector<Line> ReadKeyFile(const std::string& folder) {
 
 const Line* FindLine(const std::vector<Line>& lines, std::string_view name) {
     for (const Line& l : lines)
-        if (l.parsed && SameText(l.name, name)) return &l;
+        if (l.parsed && IsSameText(l.name, name)) return &l;
     return nullptr;
 }
 
@@ -487,7 +487,7 @@ void TRegistry::WriteValue(std::string_view name, const Value& value) {
         throw ERegistryException("Failed to set data for '" + std::string(name) + "'");
     ModifyKeyFile(folder_, name, [&](std::vector<Line>& lines) {
         for (Line& l : lines)
-            if (l.parsed && SameText(l.name, name)) {
+            if (l.parsed && IsSameText(l.name, name)) {
                 if (l.value.type == value.type && l.value.data == value.data) return false;
                 l.value = value;
                 return true;
@@ -525,7 +525,7 @@ bool TRegistry::DeleteValue(std::string_view name) {
     bool deleted = false;
     ModifyKeyFile(folder_, name, [&](std::vector<Line>& lines) {
         for (auto it = lines.begin(); it != lines.end(); ++it)
-            if (it->parsed && SameText(it->name, name)) {
+            if (it->parsed && IsSameText(it->name, name)) {
                 lines.erase(it);
                 deleted = true;
                 return true;

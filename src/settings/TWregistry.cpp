@@ -364,7 +364,7 @@ TComponent* TWreg::FindComponentByName(std::string_view name, TPersistent* root)
         return from;
     };
     std::string_view rest = name;
-    bool fromApp = rest.size() > 12 && SameText(rest.substr(0, 12), "Application.");
+    bool fromApp = rest.size() > 12 && IsSameText(rest.substr(0, 12), "Application.");
     if (fromApp) rest.remove_prefix(12);
     auto* rootComp = dynamic_cast<TComponent*>(root);
     TComponent* found = walk(fromApp ? Application : rootComp, rest);
@@ -375,7 +375,7 @@ TComponent* TWreg::FindComponentByName(std::string_view name, TPersistent* root)
         TComponent* top = rootComp;
         while (top->Owner()) top = top->Owner();
         size_t dot = rest.find('.');
-        if (dot != std::string_view::npos && SameText(rest.substr(0, dot), top->Name()))
+        if (dot != std::string_view::npos && IsSameText(rest.substr(0, dot), top->Name()))
             found = walk(top, rest.substr(dot + 1));
     }
     return found;
