@@ -612,26 +612,37 @@ void TfsStatement::Perform() {
 
 namespace {
 std::mutex g_modulesLock;
-// Never destroyed: units unregister during static destruction in any order.
+// The list is created by the first registration, so every unit's registration object is
+// destroyed before it; the flag (constant-initialised, never destroyed) guards any later
+// access once static destruction has reached it. Destroying it (rather than leaking it) keeps
+// a library that is unloaded with dlclose free of leaks.
+bool g_moduleListGone = false;
+struct ModuleListHolder {
+    std::vector<const TfsModuleClass*> list;
+    ~ModuleListHolder() { g_moduleListGone = true; }
+};
 std::vector<const TfsModuleClass*>& ModuleList() {
-    static auto* list = new std::vector<const TfsModuleClass*>;
-    return *list;
+    static ModuleListHolder holder;
+    return holder.list;
 }
 } // namespace
 
 std::vector<const TfsModuleClass*> RegisteredModules() {
     std::lock_guard<std::mutex> g(g_modulesLock);
+    if (g_moduleListGone) return {};
     return ModuleList();
 }
 
 void RegisterModuleClass(const TfsModuleClass* cls, bool first) {
     std::lock_guard<std::mutex> g(g_modulesLock);
+    if (g_moduleListGone) return;
     auto& list = ModuleList();
     list.insert(first ? list.begin() : list.end(), cls);
 }
 
 void UnregisterModuleClass(const TfsModuleClass* cls) noexcept {
     std::lock_guard<std::mutex> g(g_modulesLock);
+    if (g_moduleListGone) return;
     auto& list = ModuleList();
     auto it = std::find(list.begin(), list.end(), cls);
     if (it != list.end()) list.erase(it);

@@ -1,15 +1,11 @@
 #include "script/runtime/fs_isysrtti.h"
 
+#include "script/runtime/fs_iexpression.h"
 #include "script/runtime/fs_sysfuncs.h"
-
-#include <atomic>
 
 namespace pt {
 
 namespace {
-
-std::atomic<TfsElementHelperFactory> g_stringHelper{nullptr};
-std::atomic<TfsElementHelperFactory> g_arrayHelper{nullptr};
 
 struct KindConst {
     const char* Name;
@@ -32,12 +28,6 @@ const KindConst kKindConsts[] = {
 const TfsModuleRegistration<TfsSysFunctions> g_registration("TfsSysFunctions", true);
 
 } // namespace
-
-void SetElementHelperFactories(TfsElementHelperFactory stringHelper,
-                               TfsElementHelperFactory arrayHelper) noexcept {
-    g_stringHelper.store(stringHelper);
-    g_arrayHelper.store(arrayHelper);
-}
 
 TfsSysFunctions::TfsSysFunctions(TfsScript* script) : TfsRTTIModule(script) {
     TfsScript& s = *script;
@@ -62,8 +52,7 @@ TfsSysFunctions::TfsSysFunctions(TfsScript* script) : TfsRTTIModule(script) {
     s.DeclareVariable("ExceptionClassName", "String", Variant(""));
     s.DeclareVariable("ExceptionMessage", "String", Variant(""));
 
-    if (TfsElementHelperFactory make = g_stringHelper.load()) s.AddItem("__StringHelper", make());
-    if (TfsElementHelperFactory make = g_arrayHelper.load()) s.AddItem("__ArrayHelper", make());
+    DeclareElementHelpers(s);
 
     int count = 0;
     const TSysFunctionDef* table = SysFunctionTable(count);

@@ -13,10 +13,4 @@ public:
     explicit TfsSysFunctions(TfsScript* script);
 };
 
-// The element helpers are runtime objects of the expression unit; it installs their factories
-// at start-up. Without them the two names are not declared.
-using TfsElementHelperFactory = TfsCustomVariable* (*)();
-void SetElementHelperFactories(TfsElementHelperFactory stringHelper,
-                               TfsElementHelperFactory arrayHelper) noexcept;
-
 } // namespace pt

@@ -159,6 +159,21 @@ TEST(Format, StringArgumentsAreUsedWhole) {
     EXPECT_EQ(Format("<%s>", {S(std::string(70000, 'x'))}, OracleSettings()).size(), 70002u);
 }
 
+TEST(Format, ValueArgumentsActAsTheirKind) {
+    auto V = [](Variant v) {
+        TFormatArg a;
+        a.kind = TFormatArg::faVariant;
+        a.v = std::move(v);
+        return a;
+    };
+    EXPECT_EQ(Format("%.1f|%s|%d|%d|%x",
+                     {V(Variant(2.5)), V(Variant("abc")), V(Variant::Null()),
+                      V(Variant(int64_t{5000000000})), V(Variant::Word(255))},
+                     OracleSettings()),
+              "2.5|abc|0|5000000000|FF");
+    EXPECT_EQ(FormatOrError("%d", {V(Variant(1.5))}, OracleSettings()), kFormatError);
+}
+
 TEST(Format, OtherSeparators) {
     TFormatSettings fs = OracleSettings();
     fs.DecimalSeparator = ',';

@@ -96,6 +96,13 @@ TEST_F(SysFunctionsTest, TypesConstantsAndVariables) {
         EXPECT_EQ(item->TypeCode, fvtString);
         EXPECT_EQ(item->ReadValue().ToStr(), "");
     }
+    TfsCustomVariable* sh = scope_.LookupLocal("__StringHelper");
+    TfsCustomVariable* ah = scope_.LookupLocal("__ArrayHelper");
+    ASSERT_NE(sh, nullptr);
+    ASSERT_NE(ah, nullptr);
+    EXPECT_EQ(sh->TypeCode, fvtChar);
+    EXPECT_EQ(ah->TypeCode, fvtVariant);
+    EXPECT_EQ(ah->RequiredParamCount(), 1);
     const std::map<std::string, int> kinds = {
         {"varEmpty", 0},     {"varNull", 1},      {"varDate", 7},        {"varBoolean", 11},
         {"varVariant", 12},  {"varShortInt", 16}, {"varInt64", 20},      {"varStrArg", 72},
