@@ -10,6 +10,7 @@
 #include <sstream>
 #include <utility>
 
+#include "common/Classes.h"
 #include "script/runtime/fs_errors.h"
 
 namespace pt {
@@ -24,13 +25,6 @@ std::string Lower(std::string_view s) {
     std::string r(s);
     for (char& c : r) c = LowerAscii(c);
     return r;
-}
-
-bool SameText(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-    return true;
 }
 
 // ---- Language registry ------------------------------------------------------------------------
