@@ -10,6 +10,7 @@
 #include <sstream>
 #include <utility>
 
+#include "common/Classes.h"
 #include "script/runtime/fs_errors.h"
 
 namespace pt {
