@@ -8,18 +8,9 @@
 #include <filesystem>
 #include <unistd.h>
 
-#if __has_include("script/front/fs_iilparser.h")
 #include "script/front/fs_iilparser.h"
-#define PT_HOST_HAVE_FRONT_END 1
-#else
-#define PT_HOST_HAVE_FRONT_END 0
-#endif
 
 namespace pt::host {
-
-bool haveFrontEnd() {
-    return PT_HOST_HAVE_FRONT_END != 0;
-}
 
 static void writeOut(const std::string& s) {
     const char* p = s.data();
@@ -32,7 +23,6 @@ static void writeOut(const std::string& s) {
     }
 }
 
-#if PT_HOST_HAVE_FRONT_END
 // Runs the front end; on a syntax error prints it with its position and answers false.
 static bool parse(const std::string& path, const std::string& text, int language,
                   std::string* ilOut) {
@@ -53,13 +43,10 @@ static bool parse(const std::string& path, const std::string& text, int language
     }
     return true;
 }
-#endif
 
 int checkScript(const std::string& path, const std::string& text, int language,
                 const std::string& pluginPath) {
-#if PT_HOST_HAVE_FRONT_END
     if (!parse(path, text, language, nullptr)) return 1;
-#endif
     PluginLibrary lib(pluginPath.empty() ? PluginLibrary::defaultPath() : pluginPath);
     TempFile ini("pipetask-check", ".ini", scriptIniText(text, language, ""));
     std::vector<std::string> errors;
@@ -92,17 +79,10 @@ int checkScript(const std::string& path, const std::string& text, int language,
 }
 
 int printIntermediate(const std::string& path, const std::string& text, int language) {
-#if PT_HOST_HAVE_FRONT_END
     std::string il;
     if (!parse(path, text, language, &il)) return 1;
     writeOut(il);
     return 0;
-#else
-    (void)path;
-    (void)text;
-    (void)language;
-    throw IoError("this build has no script front end, so it cannot print the intermediate form");
-#endif
 }
 
 } // namespace pt::host

@@ -17,7 +17,4 @@ int checkScript(const std::string& path, const std::string& text, int language,
 // "FILE:LINE:COL: message" on standard error. Answers the exit code.
 int printIntermediate(const std::string& path, const std::string& text, int language);
 
-// Whether this build carries the script front end (check's positions and il need it).
-bool haveFrontEnd();
-
 } // namespace pt::host

@@ -368,15 +368,8 @@ def help_texts(c):
 
 # ---- check and il (the script front end) -------------------------------------------------
 
-def need_front_end(c):
-    rc, out, err = c.run("il", c.script("begin end.\n"), plugin=None)
-    if "no script front end" in err:
-        raise Skip("this build has no script front end yet")
-
-
 @case
 def check_reports_exact_positions(c):
-    need_front_end(c)
     table = [
         ("begin\n  a := 1\n  b := 2\nend.\n", "s.pas:3:3: ';' expected"),
         ("x := 1\n", "s.pas:1:1: 'BEGIN' expected"),
@@ -394,7 +387,6 @@ def check_reports_exact_positions(c):
 
 @case
 def il_prints_the_intermediate_form(c):
-    need_front_end(c)
     rc, out, err = c.run("il", c.script("begin\nend.\n"), plugin=None)
     eq(rc, 0, err)
     contains(out, "<?xml")
@@ -496,7 +488,6 @@ def script_send_string_over_tcp(c):
 
 @case
 def script_check_with_the_real_plugin(c):
-    need_front_end(c)
     need_script_runtime(c)
     s = c.script("begin\n  Foo(1);\nend.\n")
     rc, out, err = c.run("check", s, plugin=None)
