@@ -59,7 +59,7 @@ class Ctx:
 
     def run(self, *args, input=None, plugin="echo", timeout=30):
         cmd = [self.pipetask] + list(args)
-        if plugin == "echo" and args and args[0] in ("run", "check"):
+        if plugin == "echo" and args and args[0] == "run":
             cmd += ["--plugin", self.echo]
         p = subprocess.run(cmd, input=input, capture_output=True, timeout=timeout)
         return p.returncode, p.stdout.decode("utf-8", "replace"), p.stderr.decode("utf-8", "replace")
@@ -380,9 +380,20 @@ def check_reports_exact_positions(c):
         rc, out, err = c.run("check", s)
         eq(rc, 1, err)
         eq(lines_of(err), [os.path.join(c.tmp, expected)])
-    rc, out, err = c.run("check", c.script("begin\nend.\n"))
+    # Errors found while building the program carry their position too.
+    s = c.script("begin\n  x := 1;\nend.\n")
+    rc, out, err = c.run("check", s)
+    eq(rc, 1, err)
+    contains(err, s + ":2:")
+    # The host functions are declared as the plug-in declares them.
+    s = c.script("begin\n  SetVariable('a', GetVariable('b'));\n"
+                 "  if IsVariableStored('n') then PushVariable('n', PopVariable('n'));\n"
+                 "  SendEvent('x', ['k', 1]);\n  DbgLog('d');\n  DiscardDataPacket;\n"
+                 "  SendByte(1); SendString('s'); SendData('d');\nend.\n")
+    rc, out, err = c.run("check", s)
     eq(rc, 0, err)
     eq(out, "Compiled OK\n")
+
 
 
 @case
