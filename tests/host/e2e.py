@@ -397,6 +397,14 @@ def check_reports_exact_positions(c):
 
 
 @case
+def examples_compile(c):
+    for name in sorted(os.listdir(os.path.join(c.src, "examples"))):
+        if name.endswith(".pas"):
+            rc, out, err = c.run("check", example(c, name), plugin=None)
+            eq((rc, out), (0, "Compiled OK\n"), f"{name}: {err}")
+
+
+@case
 def il_prints_the_intermediate_form(c):
     rc, out, err = c.run("il", c.script("begin\nend.\n"), plugin=None)
     eq(rc, 0, err)
