@@ -6,7 +6,7 @@ var
 begin
   t := GetVariable('temp_c');
   rh := GetVariable('hum');
-  SetVariable('temp_f', Round(CelsiusToFahrenheit(t) * 10) / 10);
+  SetVariable('temp_f', Round((t * 9 / 5 + 32) * 10) / 10);
   SetVariable('wind_ms', Round(GetVariable('wind_kmh') / 3.6 * 10) / 10);
   gamma := Ln(rh / 100) + 17.62 * t / (243.12 + t);
   SetVariable('dew_point_c', Round(243.12 * gamma / (17.62 - gamma) * 10) / 10);

@@ -14,7 +14,7 @@ begin
     if p = 0 then
       p := Length(s) + 1;
     pair := Copy(s, 1, p - 1);
-    s := TrimLeft(Copy(s, p + 1, Length(s)));
+    s := Trim(Copy(s, p + 1, Length(s)));
     q := Pos('=', pair);
     if q > 1 then
       SetVariable(Copy(pair, 1, q - 1), Copy(pair, q + 1, Length(pair)));

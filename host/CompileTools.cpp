@@ -1,25 +1,17 @@
 #include "CompileTools.h"
 
 #include "Console.h"
-#include "PluginHost.h"
 #include "ScriptConfig.h"
+#include "Sources.h"
 
 #include <cstdio>
 #include <filesystem>
 #include <unistd.h>
 
-#if __has_include("script/front/fs_iilparser.h")
 #include "script/front/fs_iilparser.h"
-#define PT_HOST_HAVE_FRONT_END 1
-#else
-#define PT_HOST_HAVE_FRONT_END 0
-#endif
+#include "script/runtime/fs_iinterpreter.h"
 
 namespace pt::host {
-
-bool haveFrontEnd() {
-    return PT_HOST_HAVE_FRONT_END != 0;
-}
 
 static void writeOut(const std::string& s) {
     const char* p = s.data();
@@ -32,7 +24,6 @@ static void writeOut(const std::string& s) {
     }
 }
 
-#if PT_HOST_HAVE_FRONT_END
 // Runs the front end; on a syntax error prints it with its position and answers false.
 static bool parse(const std::string& path, const std::string& text, int language,
                   std::string* ilOut) {
@@ -53,38 +44,49 @@ static bool parse(const std::string& path, const std::string& text, int language
     }
     return true;
 }
-#endif
 
-int checkScript(const std::string& path, const std::string& text, int language,
-                const std::string& pluginPath) {
-#if PT_HOST_HAVE_FRONT_END
-    if (!parse(path, text, language, nullptr)) return 1;
-#endif
-    PluginLibrary lib(pluginPath.empty() ? PluginLibrary::defaultPath() : pluginPath);
-    TempFile ini("pipetask-check", ".ini", scriptIniText(text, language, ""));
-    std::vector<std::string> errors;
-    std::mutex mu;
-    int r;
-    {
-        PluginSession session(
-            lib, [](const void*, size_t) { return false; },
-            [&](const std::string& line) {
-                std::lock_guard<std::mutex> lock(mu);
-                if (line.rfind("error: ", 0) == 0) errors.push_back(line.substr(7));
-            },
-            [](const std::string&) {});
-        PluginSession::LoadOptions o;
-        o.iniFile = ini.path();
-        r = session.load(o);
-        if (r != 0) throw IoError("the plug-in refused LOAD (result " + std::to_string(r) + ")");
-        r = session.compile();
-        session.close();
+// The sixteen functions the plug-in registers for every script, exactly as it declares them;
+// `check` declares them the same way so that a script using them compiles as in `run`.
+static const char* const kHostFunctions[] = {
+    "procedure SetVariable(Name: String; Value: Variant)",
+    "function GetVariable(Name: String):Variant",
+    "procedure PushVariable(Name: String; Value: Variant)",
+    "function PopVariable(Name: String):Variant",
+    "procedure DeleteVariable(Name: String)",
+    "procedure DiscardDataPacket",
+    "procedure DbgLog(Msg: String)",
+    "function IsVariableDefined(Name: String):boolean",
+    "function IsVariableStored(Name: String):boolean",
+    "function SendData(Data: String):boolean",
+    "function SendString(Data: String):boolean",
+    "function SendByte(Data: Byte):boolean",
+    "procedure SendEvent(Name: String; Args: array of const)",
+    "function GetVariableCount:integer",
+    "function GetVariableByIndex(AIndex: integer):Variant",
+    "function GetVariableNameByIndex(AIndex: integer):string",
+};
+
+int checkScript(const std::string& path, const std::string& text, int language) {
+    TfsScript script;
+    script.Parent = GlobalUnit();
+    TfsHelperCallEvent never = [](TObject*, TfsClassRef, std::string_view, TfsCallFrame&) {
+        return Variant(); // only compiled here, never run
+    };
+    for (const char* proto : kHostFunctions) script.DeclareMethod(proto, never);
+    script.SyntaxType = kLanguages[language];
+    script.IncludePath = {std::filesystem::path(path).parent_path().string()};
+    script.Lines = SplitLines(text);
+    bool compiled;
+    try {
+        compiled = script.Compile();
+    } catch (const std::exception& e) { // a language the build does not carry
+        Console::err().line(path + ": " + e.what());
+        return 1;
     }
-    if (r == -4) {
-        std::string msg = errors.empty() ? "the script does not compile" : errors.front();
-        const std::string title = "Pipetask. ";
-        if (msg.rfind(title, 0) == 0) msg.erase(0, title.size());
-        Console::err().line(path + ": " + msg);
+    if (!compiled) {
+        std::string where = script.ErrorUnitName.empty() ? path : script.ErrorUnitName;
+        if (!script.ErrorLocation.empty()) where += ":" + script.ErrorLocation;
+        Console::err().line(where + ": " + script.ErrorText);
         return 1;
     }
     writeOut("Compiled OK\n");
@@ -92,17 +94,10 @@ int checkScript(const std::string& path, const std::string& text, int language,
 }
 
 int printIntermediate(const std::string& path, const std::string& text, int language) {
-#if PT_HOST_HAVE_FRONT_END
     std::string il;
     if (!parse(path, text, language, &il)) return 1;
     writeOut(il);
     return 0;
-#else
-    (void)path;
-    (void)text;
-    (void)language;
-    throw IoError("this build has no script front end, so it cannot print the intermediate form");
-#endif
 }
 
 } // namespace pt::host

@@ -277,14 +277,12 @@ int main(int argc, char** argv) {
     run->add_flag("--quiet", ra.quiet, "Leave out the plug-in's information log lines");
     run->footer(kRunFooter);
 
-    std::string checkFile, checkLanguage, checkPlugin;
+    std::string checkFile, checkLanguage;
     CLI::App* check = app.add_subcommand(
         "check", "Compile a script and report the first error as FILE:LINE:COL: message");
     check->add_option("FILE", checkFile, "Script file")->required();
     check->add_option("--language", checkLanguage,
                       "Script language when the extension does not tell it");
-    check->add_option("--plugin", checkPlugin,
-                      "The plug-in library (default: libpipetask.so next to this program)");
 
     std::string ilFile, ilLanguage;
     CLI::App* il = app.add_subcommand("il", "Print the intermediate form (XML) of a script");
@@ -316,7 +314,7 @@ int main(int argc, char** argv) {
         if (run->parsed()) return runCommand(ra);
         if (check->parsed()) {
             int lang = languageFor(checkFile, checkLanguage);
-            return checkScript(checkFile, readWholeFile(checkFile), lang, checkPlugin);
+            return checkScript(checkFile, readWholeFile(checkFile), lang);
         }
         if (il->parsed()) {
             int lang = languageFor(ilFile, ilLanguage);
