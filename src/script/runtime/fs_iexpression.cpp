@@ -589,7 +589,8 @@ void TfsDesignator::WriteValue(const Variant& value) {
 }
 
 Variant TfsDesignator::Evaluate(const Variant* toWrite) {
-    Variant v = Variant::Null();
+    Variant v; // Null, without the out-of-line call
+    v.Raw().vt = varNull;
     TfsCustomVariable* parent = nullptr;
     const size_t n = Items.size();
     for (size_t i = 0; i < n; ++i) {
