@@ -1,5 +1,7 @@
 #include "common/Classes.h"
 
+#include "script/runtime/fs_objects.h"
+
 #include <algorithm>
 #include <fstream>
 #include <sstream>
@@ -35,6 +37,10 @@ bool SameText(std::string_view a, std::string_view b) noexcept {
 // ---- TObject, TPersistent -------------------------------------------------------------------
 
 constinit const TClassInfo TObject::ClassInfo{"TObject", nullptr, {}};
+
+TObject::~TObject() {
+    if (scriptHandle_) TfsObjectTable::Instance().Unregister(this);
+}
 constinit const TClassInfo TPersistent::ClassInfo{"TPersistent", &TObject::ClassInfo, {}};
 
 void TPersistent::Assign(const TPersistent& source) {

@@ -21,13 +21,20 @@ namespace pt {
 
 class TObject {
 public:
-    virtual ~TObject() = default;
+    TObject() noexcept = default;
+    TObject(const TObject&) noexcept {} // a copy is another object: no script handle
+    TObject& operator=(const TObject&) noexcept { return *this; }
+    virtual ~TObject(); // a handle that scripts hold becomes stale
     static const TClassInfo ClassInfo;
     virtual const TClassInfo& ClassType() const noexcept { return ClassInfo; }
     std::string_view ClassName() const noexcept { return ClassType().Name; }
     bool InheritsFrom(const TClassInfo& cls) const noexcept {
         return ClassType().InheritsFrom(cls);
     }
+
+private:
+    friend class TfsObjectTable;
+    uint32_t scriptHandle_ = 0; // in the script object table (fs_objects); 0: never handed out
 };
 
 class TPersistent : public TObject {

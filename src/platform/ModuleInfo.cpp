@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace pt {
 
@@ -48,52 +50,75 @@ std::string ModuleVersionText() {
     return v.substr(0, dot) + " build " + v.substr(dot + 1);
 }
 
+namespace {
+
+// Paths of the objects loaded in the process; "" for the main program. The loader's lock is
+// held only while the list is read, so that objects loaded or unloaded by other threads
+// meanwhile cannot be met half-made.
+std::vector<std::string> LoadedObjects() {
+    std::vector<std::string> paths;
+    dl_iterate_phdr(
+        [](struct dl_phdr_info* info, size_t, void* data) {
+            auto* out = static_cast<std::vector<std::string>*>(data);
+            try {
+                out->emplace_back(info->dlpi_name ? info->dlpi_name : "");
+            } catch (...) {
+                return 1;
+            }
+            return 0;
+        },
+        &paths);
+    return paths;
+}
+
+// A handle of the loaded object at `path` ("" for the main program); null when it is gone.
+void* HandleOf(const std::string& path) {
+    return dlopen(path.empty() ? nullptr : path.c_str(), RTLD_NOW | RTLD_NOLOAD);
+}
+
+std::string ExecutablePath() {
+    char buf[4096];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+}
+
+std::string BaseName(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace
+
 bool IsLoadedModuleHandle(void* handle) noexcept {
     if (!handle) return false;
-    // In glibc a dlopen handle is the object's link map; walk the process's chain of them.
-    void* self = dlopen(nullptr, RTLD_NOW | RTLD_NOLOAD);
-    if (!self) return false;
-    struct link_map* map = nullptr;
-    bool found = false;
-    if (dlinfo(self, RTLD_DI_LINKMAP, &map) == 0 && map) {
-        while (map->l_prev) map = map->l_prev;
-        for (; map && !found; map = map->l_next) found = map == handle;
+    try {
+        // A dlopen handle is compared with the handles of the loaded objects, so that a
+        // stray number is never handed to the loader.
+        for (const std::string& path : LoadedObjects()) {
+            void* h = HandleOf(path);
+            if (!h) continue;
+            dlclose(h);
+            if (h == handle) return true;
+        }
+    } catch (...) {
     }
-    found = found || handle == self;
-    dlclose(self);
-    return found;
+    return false;
 }
 
 void* OpenLoadedModule(const std::string& name) noexcept {
     if (name.empty()) return nullptr;
-    if (void* h = dlopen(name.c_str(), RTLD_NOW | RTLD_NOLOAD)) return h;
-    // A bare file name that the loader does not resolve: compare with the loaded objects'
-    // file names, and with the main program's.
-    void* self = dlopen(nullptr, RTLD_NOW | RTLD_NOLOAD);
-    if (!self) return nullptr;
-    struct link_map* map = nullptr;
-    void* result = nullptr;
-    if (dlinfo(self, RTLD_DI_LINKMAP, &map) == 0 && map) {
-        while (map->l_prev) map = map->l_prev;
-        for (; map && !result; map = map->l_next) {
-            const char* path = map->l_name;
-            if (!path || !*path) {
-                char buf[4096];
-                ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-                if (n <= 0) continue;
-                buf[n] = 0;
-                const char* base = std::strrchr(buf, '/');
-                if (std::strcmp(base ? base + 1 : buf, name.c_str()) == 0 || name == buf)
-                    result = dlopen(nullptr, RTLD_NOW | RTLD_NOLOAD);
-                continue;
-            }
-            const char* base = std::strrchr(path, '/');
-            if (std::strcmp(base ? base + 1 : path, name.c_str()) == 0)
-                result = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
+    try {
+        if (void* h = dlopen(name.c_str(), RTLD_NOW | RTLD_NOLOAD)) return h;
+        // A bare file name that the loader does not resolve: compare with the file names of
+        // the loaded objects and of the main program.
+        for (const std::string& path : LoadedObjects()) {
+            const std::string file = path.empty() ? ExecutablePath() : path;
+            if (file == name || BaseName(file) == name)
+                if (void* h = HandleOf(path)) return h;
         }
+    } catch (...) {
     }
-    dlclose(self);
-    return result;
+    return nullptr;
 }
 
 void CloseModule(void* handle) noexcept {

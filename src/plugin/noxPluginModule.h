@@ -19,6 +19,7 @@
 #include "common/Classes.h"
 #include "common/Thread_StringList.h"
 #include "common/noxParamLst.h"
+#include "settings/TWregistry.h"
 
 #include <atomic>
 #include <cstdint>
@@ -145,6 +146,10 @@ public:
     TOnProcessData OnProcessData; // runs under ProcessingLock (see the top of this file)
     TOnProcessData OnGetData;     // runs under ProcessingLock
     TOnPluginNotifyEvent OnChangeLanguage;
+    // Handed to every settings store the module creates.
+    TSetValueProc OnSetPropertyValue;
+    TGetValueProc OnGetPropertyValue;
+    TBeforeProcessItemProc OnBeforeProcessSettingsItem;
 
     // ---- operations behind the exports ----
     int32_t ExecuteCommand(const std::string& command, PPluginCallRec rec);
@@ -178,8 +183,8 @@ public:
     std::atomic<intptr_t> MessagesWindow{0};
     std::atomic<intptr_t> OwnerWindow{0};
     std::atomic<bool> SettingsBusy{false};
-    int32_t RegistryRoot = 2;
-    int32_t SecondRegistryRoot = 1;
+    TRegistryRoot RegistryRoot = rrHKEY_LOCAL_MACHINE;
+    TRegistryRoot SecondRegistryRoot = rrHKEY_CURRENT_USER;
     struct TBounds {
         int32_t Left = 0, Top = 0, Right = 0, Bottom = 0;
     } DialogBounds;
@@ -235,6 +240,9 @@ private:
     int32_t DoEvent(PPluginCallRec rec, const TnoxParamsList* params);
     int32_t DoSettingsNow(bool load, const TnoxParamsList* params);
     void PublishOutput(PPluginCallRec rec, int32_t& result);
+    // Writes one of the message properties (read under ProcessingLock: the translator
+    // changes them under it) unless it is empty. Call without holding ProcessingLock.
+    void LogMessage(int kind, std::string TnoxPlugin::*text);
     void CreateLists();
     void DestroyLists() noexcept;
     void ReleaseHostModule() noexcept;
@@ -265,7 +273,7 @@ private:
     // next packet is processed (docs/boundary-lists.md).
     TnoxParamsList* outputBuffers_[2] = {nullptr, nullptr};
     TnoxParamsList* outputRows_ = nullptr;
-    std::mutex eventsLock_;
+    mutable std::mutex eventsLock_;
     TnoxParamsList* events_ = nullptr;        // handed over to the host
     TnoxParamsList* pendingEvents_ = nullptr; // new events, not yet handed over
 

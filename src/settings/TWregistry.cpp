@@ -14,9 +14,6 @@
 
 namespace pt {
 
-// Weak: see LocaleDecimalSeparator.
-const TFormatSettings& FormatSettings() noexcept __attribute__((weak));
-
 namespace {
 
 bool IsBlank(char c) noexcept {
@@ -37,181 +34,11 @@ int HexDigit(char c) noexcept {
 }
 
 // ---- values moving through an entry -------------------------------------------------------
+// Values are Variants: integers, floats and texts as read from the store, Null for "[[Null]]",
+// Empty for "no value".
 
-struct StoreValue {
-    enum Kind { Unassigned, Null, Int, Float, Text } kind = Unassigned;
-    int64_t i = 0;
-    double f = 0;
-    std::string s;
-
-    static StoreValue OfInt(int64_t v) { return {Int, v, 0, {}}; }
-    static StoreValue OfFloat(double v) { return {Float, 0, v, {}}; }
-    static StoreValue OfText(std::string v) { return {Text, 0, 0, std::move(v)}; }
-    static StoreValue OfNull() { return {Null, 0, 0, {}}; }
-    bool Missing() const noexcept { return kind == Unassigned || kind == Null; }
-};
-
-class EStoreConvert : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-std::string WideToUtf8(std::u16string_view w) {
-    std::string out;
-    for (size_t i = 0; i < w.size(); ++i) {
-        uint32_t c = w[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < w.size() && w[i + 1] >= 0xDC00 &&
-            w[i + 1] < 0xE000)
-            c = 0x10000 + ((c - 0xD800) << 10) + (w[++i] - 0xDC00);
-        else if (c >= 0xD800 && c < 0xE000)
-            c = 0xFFFD;
-        AppendUtf8(out, c);
-    }
-    return out;
-}
-
-// Only the inline parts of Variant are used here: the store needs scalars and texts.
-StoreValue FromVariant(const Variant& v) {
-    const PtValue& r = v.Raw();
-    switch (r.vt) {
-    case varEmpty:
-        return {};
-    case varNull:
-        return StoreValue::OfNull();
-    case varSmallint:
-        return StoreValue::OfInt(r.u.i16);
-    case varInteger:
-        return StoreValue::OfInt(r.u.i32);
-    case varShortInt:
-        return StoreValue::OfInt(r.u.i8);
-    case varByte:
-        return StoreValue::OfInt(r.u.u8);
-    case varWord:
-        return StoreValue::OfInt(r.u.u16);
-    case varLongWord:
-        return StoreValue::OfInt(r.u.u32);
-    case varInt64:
-        return StoreValue::OfInt(r.u.i64);
-    case varSingle:
-        return StoreValue::OfFloat(r.u.f32);
-    case varDouble:
-    case varDate:
-        return StoreValue::OfFloat(r.u.f64);
-    case varCurrency:
-        return StoreValue::OfFloat(static_cast<double>(r.u.i64) / 10000.0);
-    case varBoolean:
-        return StoreValue::OfText(r.u.boolean ? "True" : "False");
-    case varString:
-        return StoreValue::OfText(std::string(v.StrView()));
-    case varOleStr:
-        return StoreValue::OfText(WideToUtf8(v.WideView()));
-    default:
-        throw EStoreConvert("Unsupported value kind");
-    }
-}
-
-Variant TextVariant(std::string_view s) {
-    PtValue raw{};
-    if (!pt_value_set_str(&raw, s.data(), static_cast<uint32_t>(s.size()))) throw std::bad_alloc();
-    return Variant::Adopt(raw);
-}
-
-Variant ToVariant(const StoreValue& v) {
-    switch (v.kind) {
-    case StoreValue::Unassigned:
-        return Variant();
-    case StoreValue::Null: {
-        PtValue raw{};
-        raw.vt = varNull;
-        return Variant::Adopt(raw);
-    }
-    case StoreValue::Int:
-        return (v.i >= INT32_MIN && v.i <= INT32_MAX) ? Variant(static_cast<int32_t>(v.i))
-                                                      : Variant(v.i);
-    case StoreValue::Float:
-        return Variant(v.f);
-    case StoreValue::Text:
-        return TextVariant(v.s);
-    }
-    return Variant();
-}
-
-// The platform's locale unit may be left out of a build (tests of the store alone); the
-// conventional "." stands in then.
-char LocaleDecimalSeparator() {
-    return &FormatSettings ? FormatSettings().DecimalSeparator : '.';
-}
-
-std::string TextForm(const StoreValue& v) {
-    switch (v.kind) {
-    case StoreValue::Int:
-        return std::to_string(v.i);
-    case StoreValue::Float:
-        return FloatToStoredText(v.f, LocaleDecimalSeparator());
-    case StoreValue::Text:
-        return v.s;
-    default:
-        return {};
-    }
-}
-
-int64_t IntegerOf(const StoreValue& v) {
-    switch (v.kind) {
-    case StoreValue::Int:
-        return v.i;
-    case StoreValue::Float:
-        if (!std::isfinite(v.f) || std::fabs(v.f) > 9.2e18) throw EStoreConvert("Invalid integer");
-        return static_cast<int64_t>(std::nearbyint(v.f));
-    case StoreValue::Text: {
-        std::string_view t = Trim(v.s);
-        int64_t x = 0;
-        auto [p, ec] = std::from_chars(t.data(), t.data() + t.size(), x);
-        if (t.empty() || ec != std::errc() || p != t.data() + t.size())
-            throw EStoreConvert("'" + v.s + "' is not a valid integer value");
-        return x;
-    }
-    default:
-        throw EStoreConvert("Invalid integer");
-    }
-}
-
-double FloatOf(const StoreValue& v) {
-    switch (v.kind) {
-    case StoreValue::Int:
-        return static_cast<double>(v.i);
-    case StoreValue::Float:
-        return v.f;
-    case StoreValue::Text: {
-        std::string t(Trim(v.s));
-        for (char& c : t)
-            if (c == ',') c = '.';
-        double x = 0;
-        auto [p, ec] = std::from_chars(t.data(), t.data() + t.size(), x);
-        if (t.empty() || ec != std::errc() || p != t.data() + t.size())
-            throw EStoreConvert("'" + v.s + "' is not a valid floating point value");
-        return x;
-    }
-    default:
-        throw EStoreConvert("Invalid floating point value");
-    }
+bool Missing(const Variant& v) noexcept {
+    return v.IsEmpty() || v.IsNull();
 }
 
 bool IsTextKind(TTypeKind k) noexcept {
@@ -291,49 +118,6 @@ std::string DecodeStoredText(std::string_view text) {
             }
         } else {
             out += c == '+' ? ' ' : c;
-        }
-    }
-    return out;
-}
-
-std::string FloatToStoredText(double value, char decimalSeparator) {
-    if (std::isnan(value)) return "NAN";
-    if (std::isinf(value)) return value < 0 ? "-INF" : "INF";
-    if (value == 0) return "0";
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%.14e", value); // d.dddddddddddddde[+-]x: 15 digits
-    std::string_view s(buf);
-    bool negative = s.front() == '-';
-    if (negative) s.remove_prefix(1);
-    size_t e = s.find('e');
-    std::string digits;
-    digits += s[0];
-    digits += s.substr(2, e - 2);
-    int exponent = std::atoi(buf + (negative ? 1 : 0) + e + 1);
-    while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
-    std::string out = negative ? "-" : "";
-    if (exponent >= 15 || exponent < -5) {
-        out += digits[0];
-        if (digits.size() > 1) {
-            out += decimalSeparator;
-            out += digits.substr(1);
-        }
-        out += 'E';
-        out += std::to_string(exponent);
-    } else if (exponent < 0) {
-        out += '0';
-        out += decimalSeparator;
-        out.append(static_cast<size_t>(-exponent - 1), '0');
-        out += digits;
-    } else {
-        size_t intDigits = static_cast<size_t>(exponent) + 1;
-        if (digits.size() <= intDigits) {
-            out += digits;
-            out.append(intDigits - digits.size(), '0');
-        } else {
-            out += digits.substr(0, intDigits);
-            out += decimalSeparator;
-            out += digits.substr(intDigits);
         }
     }
     return out;
@@ -519,7 +303,7 @@ public:
         ini_.WriteString(section_, name, std::to_string(v));
     }
     void WriteFloat(const std::string& name, double v) override {
-        ini_.WriteString(section_, name, FloatToStoredText(v, LocaleDecimalSeparator()));
+        ini_.WriteString(section_, name, FloatToText(v, FormatSettings()));
     }
     void WriteString(const std::string& name, const std::string& v) override {
         ini_.WriteString(section_, name, v);
@@ -690,29 +474,21 @@ void TWreg::ProcessEntry(Store& store, bool save, TPersistent* root, int index,
         if (kind == tkUnknown) {
             if (!rp.Object || rp.Name.empty() || rp.Name[0] != '*') return;
             std::string handlerName = rp.Name.substr(1);
-            if (!save) {
-                try {
-                    std::string text = store.Exists(valueName) ? store.ReadString(valueName) : "";
-                    Variant v = TextVariant(text);
+            try {
+                if (!save) {
+                    Variant v(store.Exists(valueName) ? store.ReadString(valueName) : "");
                     for (auto& h : CustomPropHandlers(handlerName))
                         if (h->WriteValue(*rp.Object, v)) break;
-                } catch (...) {
-                    if (store.IsRegistry()) store.Delete(valueName);
-                }
-            } else {
-                for (auto& h : CustomPropHandlers(handlerName)) {
-                    Variant v;
-                    if (!h->ReadValue(*rp.Object, v)) continue;
-                    StoreValue sv = FromVariant(v);
-                    if (!sv.Missing()) {
-                        try {
-                            store.WriteString(valueName, TextForm(sv));
-                        } catch (...) {
-                            if (store.IsRegistry()) store.Delete(valueName);
-                        }
+                } else {
+                    for (auto& h : CustomPropHandlers(handlerName)) {
+                        Variant v;
+                        if (!h->ReadValue(*rp.Object, v)) continue;
+                        if (!Missing(v)) store.WriteString(valueName, v.ToStrLoose());
+                        break;
                     }
-                    break;
                 }
+            } catch (...) {
+                if (store.IsRegistry()) store.Delete(valueName);
             }
             return;
         }
@@ -723,23 +499,24 @@ void TWreg::ProcessEntry(Store& store, bool save, TPersistent* root, int index,
         if (!save) {
             if (!store.Exists(valueName)) return;
             try {
-                StoreValue value;
+                Variant value;
                 if (kind == tkInteger)
-                    value = StoreValue::OfInt(store.ReadInteger(valueName));
+                    value = Variant(store.ReadInteger(valueName));
                 else if (kind == tkFloat)
-                    value = StoreValue::OfFloat(store.ReadFloat(valueName));
+                    value = Variant(store.ReadFloat(valueName));
                 else if (IsTextKind(kind) || kind == tkEnumeration || kind == tkClass ||
                          kind == tkVariant)
-                    value = StoreValue::OfText(store.ReadString(valueName));
+                    value = Variant(store.ReadString(valueName));
                 else
                     return;
-                if (kind == tkClass && value.s == "[[Null]]") value = StoreValue::OfNull();
+                if (kind == tkClass && value.IsString() && value.StrView() == "[[Null]]")
+                    value = Variant::Null();
 
                 if (isVirtual) {
                     if (SetValue) {
-                        if (value.kind == StoreValue::Text && !value.s.empty())
-                            value.s = DecodeStoredText(value.s);
-                        SetValue(*this, rp.Name, index, ToVariant(value));
+                        if (value.IsString() && !value.StrView().empty())
+                            value = Variant(DecodeStoredText(value.StrView()));
+                        SetValue(*this, rp.Name, index, value);
                     }
                     return;
                 }
@@ -747,17 +524,17 @@ void TWreg::ProcessEntry(Store& store, bool save, TPersistent* root, int index,
                 TPersistent& obj = *rp.Object;
                 switch (kind) {
                 case tkInteger:
-                    SetOrdProp(obj, *prop, IntegerOf(value));
+                    SetOrdProp(obj, *prop, value.ToInt64());
                     break;
                 case tkFloat:
-                    SetFloatProp(obj, *prop, FloatOf(value));
+                    SetFloatProp(obj, *prop, value.ToDouble());
                     break;
                 case tkVariant:
-                    SetVariantProp(obj, *prop, ToVariant(value));
+                    SetVariantProp(obj, *prop, value);
                     break;
                 case tkChar:
                 case tkWChar: {
-                    std::string t = DecodeStoredText(value.s);
+                    std::string t = DecodeStoredText(value.StrView());
                     SetOrdProp(obj, *prop, t.empty() ? 0 : static_cast<unsigned char>(t[0]));
                     break;
                 }
@@ -765,28 +542,29 @@ void TWreg::ProcessEntry(Store& store, bool save, TPersistent* root, int index,
                 case tkLString:
                 case tkWString:
                 case tkUString:
-                    SetStrProp(obj, *prop, DecodeStoredText(value.s));
+                    SetStrProp(obj, *prop, DecodeStoredText(value.StrView()));
                     break;
                 case tkEnumeration: {
-                    if (value.s.empty()) break;
-                    int64_t e = prop->EnumType ? GetEnumValue(*prop->EnumType, value.s) : -1;
-                    if (e < 0) throw EPropertyError("Invalid property element: " + value.s);
+                    std::string_view name = value.StrView();
+                    if (name.empty()) break;
+                    int64_t e = prop->EnumType ? GetEnumValue(*prop->EnumType, name) : -1;
+                    if (e < 0)
+                        throw EPropertyError("Invalid property element: " + std::string(name));
                     SetOrdProp(obj, *prop, e);
                     break;
                 }
                 case tkClass: {
                     TObject* current = GetObjectProp(obj, *prop);
                     if (auto* list = dynamic_cast<TStrings*>(current)) {
-                        if (value.kind == StoreValue::Text)
-                            list->SetText(DecodeStoredText(value.s));
+                        if (value.IsString()) list->SetText(DecodeStoredText(value.StrView()));
                         break;
                     }
-                    if (value.kind == StoreValue::Null || value.s.empty()) {
+                    if (value.IsNull() || value.StrView().empty()) {
                         if (rp.Name.find("Dock") == std::string::npos)
                             SetObjectProp(obj, *prop, nullptr);
                         break;
                     }
-                    if (TComponent* c = FindComponentByName(value.s, root))
+                    if (TComponent* c = FindComponentByName(value.StrView(), root))
                         SetObjectProp(obj, *prop, c);
                     break;
                 }
@@ -800,26 +578,26 @@ void TWreg::ProcessEntry(Store& store, bool save, TPersistent* root, int index,
         }
 
         // save
-        StoreValue value;
+        Variant value;
         if (isVirtual) {
             if (GetValue) {
-                Variant v;
-                GetValue(*this, rp.Name, index, v);
-                value = FromVariant(v);
-                if (value.kind == StoreValue::Text && !value.s.empty())
-                    value.s = EncodeStoredText(value.s);
+                GetValue(*this, rp.Name, index, value);
+                if (value.IsString() && !value.StrView().empty())
+                    value = Variant(EncodeStoredText(value.StrView()));
+                else if (value.Kind() == varOleStr && !value.WideView().empty())
+                    value = Variant(EncodeStoredText(value.ToStrLoose()));
             }
         } else {
             const TPersistent& obj = *rp.Object;
             switch (kind) {
             case tkInteger:
-                value = StoreValue::OfInt(GetOrdProp(obj, *prop));
+                value = Variant(GetOrdProp(obj, *prop));
                 break;
             case tkFloat:
-                value = StoreValue::OfFloat(GetFloatProp(obj, *prop));
+                value = Variant(GetFloatProp(obj, *prop));
                 break;
             case tkVariant:
-                value = FromVariant(GetVariantProp(obj, *prop));
+                value = GetVariantProp(obj, *prop);
                 break;
             case tkChar:
             case tkWChar: {
@@ -828,48 +606,48 @@ void TWreg::ProcessEntry(Store& store, bool save, TPersistent* root, int index,
                 if (c < 0x80)
                     t = std::string(1, static_cast<char>(c));
                 else
-                    AppendUtf8(t, static_cast<uint32_t>(c));
-                value = StoreValue::OfText(EncodeStoredText(t));
+                    t = Variant::Wide(std::u16string(1, static_cast<char16_t>(c))).ToStrLoose();
+                value = Variant(EncodeStoredText(t));
                 break;
             }
             case tkString:
             case tkLString:
             case tkWString:
             case tkUString:
-                value = StoreValue::OfText(EncodeStoredText(GetStrProp(obj, *prop)));
+                value = Variant(EncodeStoredText(GetStrProp(obj, *prop)));
                 break;
             case tkEnumeration:
-                value = StoreValue::OfText(
-                    prop->EnumType ? GetEnumName(*prop->EnumType, GetOrdProp(obj, *prop))
-                                   : std::to_string(GetOrdProp(obj, *prop)));
+                value =
+                    Variant(prop->EnumType ? GetEnumName(*prop->EnumType, GetOrdProp(obj, *prop))
+                                           : std::to_string(GetOrdProp(obj, *prop)));
                 break;
             case tkClass: {
                 TObject* o = GetObjectProp(obj, *prop);
                 if (auto* list = dynamic_cast<TStrings*>(o))
-                    value = StoreValue::OfText(EncodeStoredText(list->Text()));
+                    value = Variant(EncodeStoredText(list->Text()));
                 else if (auto* c = dynamic_cast<TComponent*>(o))
-                    value = StoreValue::OfText(QualifiedComponentName(c, Application));
+                    value = Variant(QualifiedComponentName(c, Application));
                 else if (!o)
-                    value = StoreValue::OfNull();
+                    value = Variant::Null();
                 break;
             }
             case tkSet:
             case tkMethod:
-                value = StoreValue::OfNull();
+                value = Variant::Null();
                 break;
             default:
                 return; // kinds the store does not handle
             }
         }
         try {
-            if (value.Missing())
+            if (Missing(value))
                 store.Delete(valueName);
             else if (kind == tkInteger)
-                store.WriteInteger(valueName, static_cast<int32_t>(IntegerOf(value)));
+                store.WriteInteger(valueName, value.ToInt());
             else if (kind == tkFloat)
-                store.WriteFloat(valueName, FloatOf(value));
+                store.WriteFloat(valueName, value.ToDouble());
             else
-                store.WriteString(valueName, TextForm(value));
+                store.WriteString(valueName, value.ToStrLoose());
         } catch (...) {
             if (store.IsRegistry()) store.Delete(valueName);
         }

@@ -35,8 +35,6 @@ std::string EncodeStoredText(std::string_view text);
 // "%%" gives "%", "%" and two hex digits give that byte, "+" a blank; any other "%" stays.
 std::string DecodeStoredText(std::string_view text);
 
-// The general floating text form ("0.1", "1E15", "-2.5E-10"; 15 significant digits).
-std::string FloatToStoredText(double value, char decimalSeparator);
 // Text read from an INI file: integers also in hex after "$", "x" or "0x"; floats with "." or
 // ","; a text that is no number reads as 0.
 int32_t StoredTextToInt(std::string_view text) noexcept;

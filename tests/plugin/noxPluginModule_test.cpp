@@ -433,15 +433,15 @@ TEST_F(PluginTest, AcceptedDialogReloadsObjectsWithTheSameRegistryPath) {
     uint32_t self = load("Software\\A"), same = load("Software\\A"), other = load("Software\\B");
     TPluginCallRec r = Rec(self, nullptr);
     entry::ShowOptionsDialog(&r);
-    EXPECT_EQ(r.ResultValue, 1);
-    EXPECT_EQ(r.ResultSize, 4);
+    EXPECT_EQ(+r.ResultValue, 1);
+    EXPECT_EQ(+r.ResultSize, 4);
     EXPECT_EQ(reloads[same], 1);
     EXPECT_EQ(reloads[self], 0);
     EXPECT_EQ(reloads[other], 0);
     EXPECT_FALSE(Obj(self)->DialogShowing.load());
     accept = false;
     entry::ShowOptionsDialog(&r);
-    EXPECT_EQ(r.ResultValue, 0);
+    EXPECT_EQ(+r.ResultValue, 0);
     EXPECT_EQ(reloads[same], 1);
 }
 
@@ -502,12 +502,12 @@ TEST_F(PluginTest, PacketRowsArePublishedAndStayUntilTheNextButOnePacket) {
         r.Buffer = in.get();
         r.ResultKind = 0;
         int32_t res = entry::ProcessData(&r);
-        EXPECT_EQ(r.Buffer, nullptr);
+        EXPECT_EQ(+r.Buffer, nullptr);
         return std::make_pair(res, r);
     };
     auto [r1, rec1] = packet(1, PT_MT_BIT(mttFilter));
     EXPECT_EQ(r1, 0);
-    EXPECT_EQ(rec1.ResultKind, PT_RESULTKIND_LIST);
+    EXPECT_EQ(+rec1.ResultKind, PT_RESULTKIND_LIST);
     auto* out1 = reinterpret_cast<TnoxParamsList*>(rec1.ResultValue);
     ASSERT_NE(out1, nullptr);
     EXPECT_EQ(out1->GetCount(), 2);
@@ -525,8 +525,8 @@ TEST_F(PluginTest, PacketRowsArePublishedAndStayUntilTheNextButOnePacket) {
     handlerResult = 4; // > 0 without a buffer becomes 0
     auto [r4, rec4] = packet(-1, PT_MT_BIT(mttFilter));
     EXPECT_EQ(r4, 0);
-    EXPECT_EQ(rec4.ResultKind, 0);
-    EXPECT_EQ(rec4.ResultValue, 0);
+    EXPECT_EQ(+rec4.ResultKind, 0);
+    EXPECT_EQ(+rec4.ResultValue, 0);
     handlerResult = 0;
     packet(5, PT_MT_BIT(mttDataExport));
     handlerResult = -4;
@@ -571,7 +571,7 @@ TEST_F(PluginTest, EventsAreHandedOverInTwoCalls) {
     ListPtr params = NewList();
     TPluginCallRec r = Rec(id, params.get());
     ASSERT_EQ(entry::GetEvents(&r), 0);
-    EXPECT_EQ(r.ResultKind, PT_RESULTKIND_LIST);
+    EXPECT_EQ(+r.ResultKind, PT_RESULTKIND_LIST);
     auto* events = reinterpret_cast<TnoxParamsList*>(r.ResultValue);
     ASSERT_EQ(events, obj->Events());
     ASSERT_EQ(events->GetCount(), 6);
@@ -603,6 +603,27 @@ TEST_F(PluginTest, PendingEventsAreCappedAt20000Items) {
     EXPECT_EQ(obj->PendingEventItems(), 2);
 }
 
+TEST_F(PluginTest, GetDataPublishesWhatTheHandlerSupplies) {
+    g_setup = [](TnoxPlugin& p) {
+        p.OnGetData = [](TnoxPlugin& s, PPluginCallRec, int32_t& r) {
+            s.OutputRows()->Add("q", Variant(1));
+            s.OutputRows()->AddNewRow();
+            r = 3; // > 0 without a buffer: 0
+        };
+    };
+    uint32_t id = Loaded();
+    ListPtr params = NewList();
+    TPluginCallRec r = Rec(id, params.get());
+    EXPECT_EQ(entry::GetData(&r), 0); // no roles named: nothing asked
+    EXPECT_EQ(+r.ResultValue, 0);
+    r.CallTypes = PT_MT_BIT(mttDataQuery);
+    EXPECT_EQ(entry::GetData(&r), 0);
+    EXPECT_EQ(+r.ResultKind, PT_RESULTKIND_LIST);
+    auto* rows = reinterpret_cast<TnoxParamsList*>(r.ResultValue);
+    ASSERT_EQ(rows, Obj(id)->OutputRows());
+    EXPECT_EQ(rows->GetCount(), 2);
+}
+
 TEST_F(PluginTest, DataCallsOnAnUnloadedObjectAreRefused) {
     uint32_t id = Loaded();
     EXPECT_EQ(Command(id, "UNLOAD"), 0);
@@ -612,6 +633,28 @@ TEST_F(PluginTest, DataCallsOnAnUnloadedObjectAreRefused) {
     EXPECT_EQ(entry::GetEvents(&r), -1);
     EXPECT_EQ(entry::GetData(&r), -1);
     Obj(id)->PostEvent(false, "nowhere", nullptr); // no list: nothing happens
+}
+
+TEST_F(PluginTest, HostModuleFromHandleOrApplicationName) {
+    void* libc = dlopen("libc.so.6", RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(libc, nullptr);
+    uint32_t id = NewId();
+    ListPtr p = NewList();
+    p->Add("HANDLE", Variant(static_cast<int64_t>(reinterpret_cast<intptr_t>(libc))));
+    EXPECT_EQ(Command(id, "LOAD", p.get()), 0);
+    EXPECT_EQ(Obj(id)->HostModule(), libc);
+    EXPECT_EQ(Obj(id)->SendDataFn(), nullptr); // libc exports no fSendData
+    EXPECT_EQ(Command(id, "UNLOAD"), 0);
+    EXPECT_EQ(Obj(id)->HostModule(), nullptr);
+
+    ListPtr q = NewList();
+    q->Add("HANDLE", Variant(int64_t(0x1234))); // not a handle: ignored
+    q->Add("ApplicationName", WideValue("libc.so.6"));
+    EXPECT_EQ(Command(id, "LOAD", q.get()), 0);
+    EXPECT_EQ(Obj(id)->HostModule(), libc); // the same loaded object, opened by name
+    EXPECT_EQ(Obj(id)->ApplicationName(), "libc.so.6");
+    EXPECT_EQ(Command(id, "UNLOAD"), 0);
+    dlclose(libc);
 }
 
 // ---- platform ------------------------------------------------------------------------------

@@ -6,6 +6,7 @@
 
 #include "common/StdCtrls.h"
 #include "platform/FileUtil.h"
+#include "platform/FormatSettings.h"
 #include "platform/IniFiles.h"
 #include "platform/Registry.h"
 #include "settings/TWregistry.h"
@@ -54,16 +55,6 @@ TEST(StoredText, NumbersInIniText) {
     EXPECT_EQ(StoredTextToFloat("1,5"), 1.5);
     EXPECT_EQ(StoredTextToFloat("1.5"), 1.5);
     EXPECT_EQ(StoredTextToFloat("nope"), 0.0);
-    // The general form, as the Pascal run-time library writes it.
-    EXPECT_EQ(FloatToStoredText(0.1, '.'), "0.1");
-    EXPECT_EQ(FloatToStoredText(1.5, ','), "1,5");
-    EXPECT_EQ(FloatToStoredText(1e15, '.'), "1E15");
-    EXPECT_EQ(FloatToStoredText(1e14, '.'), "100000000000000");
-    EXPECT_EQ(FloatToStoredText(123456789012345678.0, '.'), "1.23456789012346E17");
-    EXPECT_EQ(FloatToStoredText(0.00001, '.'), "0.00001");
-    EXPECT_EQ(FloatToStoredText(-2.5e-10, '.'), "-2.5E-10");
-    EXPECT_EQ(FloatToStoredText(1.0 / 3, '.'), "0.333333333333333");
-    EXPECT_EQ(FloatToStoredText(100, '.'), "100");
 }
 
 // A form-like root with controls, as the options dialog has them.
@@ -167,6 +158,25 @@ TEST_F(WregTest, IniRoundTripOfEveryKindInSectionsNamedByPrefix) {
     ASSERT_EQ(other->Data.Kind(), varString);
     EXPECT_EQ(other->Data.StrView(), "5");
     delete other;
+}
+
+TEST_F(WregTest, IniFloatsUseTheLocaleSeparatorAndReadEither) {
+    TFormatSettings comma = DefaultFormatSettings();
+    comma.DecimalSeparator = ',';
+    SetFormatSettings(comma);
+    std::string ini = tmp.File("f.ini");
+    auto& w = Store({"Ratio,Ratio"}, ini);
+    form->Ratio = 1.5;
+    bool saved = w.SaveProperties(form);
+    SetFormatSettings(DefaultFormatSettings());
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(TIniFile(ini).ReadString("Common", "Ratio", "?"), "1,5");
+    form->Ratio = 2.25;
+    ASSERT_TRUE(w.SaveProperties(form));
+    EXPECT_EQ(TIniFile(ini).ReadString("Common", "Ratio", "?"), "2.25");
+    TempFolder::Write(ini, "[Common]\nRatio=0,5\n");
+    ASSERT_TRUE(w.LoadProperties(form));
+    EXPECT_EQ(form->Ratio, 0.5);
 }
 
 TEST_F(WregTest, IniTextsThatAreNoNumbersReadAsZero) {

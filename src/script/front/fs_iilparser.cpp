@@ -140,6 +140,10 @@ struct TfsILParser::Element {
 
 TfsILParser::TfsILParser(TfsILOwner& owner) : owner_(owner) {}
 
+TfsILParser::TfsILParser(TfsScript& script)
+    : scriptOwner_(std::make_unique<TfsScriptILOwner>(script)), owner_(*scriptOwner_),
+      script_(&script) {}
+
 TfsILParser::~TfsILParser() = default;
 
 void TfsILParser::SelectLanguage(std::string_view languageName) {
@@ -595,6 +599,7 @@ void TfsILParser::IncludeUnit(const std::string& name, size_t& savedLines) {
     std::string unitIL;
     if (!unitLines.empty()) {
         TfsILParser nested(owner_);
+        nested.script_ = script_;
         nested.SetUnitName(name);
         nested.depth_ = depth_;
         nested.SelectLanguage(languageName_);

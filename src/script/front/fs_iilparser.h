@@ -28,6 +28,7 @@
 
 #include "script/front/fs_iparser.h"
 #include "script/front/fs_xml.h"
+#include "script/runtime/fs_iinterpreter.h"
 
 namespace pt {
 
@@ -82,6 +83,30 @@ public:
     void SetErrorUnitName(const std::string& u) override { errorUnitName = u; }
 };
 
+// The owner script itself: its error fields, IncludePath, OnGetUnit and ExtendedCharset.
+class TfsScriptILOwner : public TfsILOwner {
+public:
+    explicit TfsScriptILOwner(TfsScript& script) : script_(script) {}
+    TfsScript& Script() const { return script_; }
+
+    bool ExtendedCharset() const override { return script_.ExtendedCharset; }
+    std::vector<std::string> IncludePath() const override { return script_.IncludePath; }
+    bool GetUnit(const std::string& unitName, std::string& text) override {
+        if (!script_.OnGetUnit) return false;
+        script_.OnGetUnit(&script_, unitName, text);
+        return true;
+    }
+    std::string ErrorText() const override { return script_.ErrorText; }
+    std::string ErrorLocation() const override { return script_.ErrorLocation; }
+    std::string ErrorUnitName() const override { return script_.ErrorUnitName; }
+    void SetErrorText(const std::string& t) override { script_.ErrorText = t; }
+    void SetErrorLocation(const std::string& l) override { script_.ErrorLocation = l; }
+    void SetErrorUnitName(const std::string& u) override { script_.ErrorUnitName = u; }
+
+private:
+    TfsScript& script_;
+};
+
 // Splits a text into lines the way a line list loads it (CR LF, LF or CR end a line; a final
 // line end adds no empty line), and joins lines with CR LF after every line, the last included.
 std::vector<std::string> SplitLines(std::string_view text);
@@ -89,10 +114,13 @@ std::string JoinLines(const std::vector<std::string>& lines);
 
 class TfsILParser {
 public:
-    // Element frames allowed on the stack during one MakeIL, nested unit parsers included.
-    static constexpr int kMaxNesting = 4000;
+    // Element frames allowed on the stack during one MakeIL, nested unit parsers included:
+    // about 250 nested parentheses, under 1 MB of stack (about 5 MB with AddressSanitizer).
+    static constexpr int kMaxNesting = 2500;
 
     explicit TfsILParser(TfsILOwner& owner);
+    // Parses for a script object (the usual case): the parser reads and fills its fields.
+    explicit TfsILParser(TfsScript& script);
     ~TfsILParser();
     TfsILParser(const TfsILParser&) = delete;
     TfsILParser& operator=(const TfsILParser&) = delete;
@@ -112,6 +140,8 @@ public:
     // The scanner, holding the text parsed last (the builder maps positions through it).
     TfsParser& Scanner() { return scanner_; }
     TfsILOwner& Owner() { return owner_; }
+    // The script when created for one (nested unit parsers share it); null otherwise.
+    TfsScript* Script() const { return script_; }
 
     const std::string& LanguageName() const { return languageName_; }
     bool NeedDeclareVars() const { return needDeclareVars_; }
@@ -140,7 +170,9 @@ private:
     void IncludeUnit(const std::string& name, size_t& savedLines);
     std::string ReadUnitText(const std::string& name);
 
+    std::unique_ptr<TfsScriptILOwner> scriptOwner_; // when created for a script
     TfsILOwner& owner_;
+    TfsScript* script_ = nullptr;
     TfsParser scanner_;
     TfsXMLDocument grammar_;
     TfsXMLDocument il_;

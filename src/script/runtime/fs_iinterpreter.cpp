@@ -139,7 +139,7 @@ void TfsCustomVariable::WriteValue(const Variant& value) {
 Variant TfsCustomVariable::ReadCall(TfsCallFrame& frame) {
     const int n = std::min(frame.ParamCount(), ParamCount());
     for (int i = 0; i < n; ++i) Param(i)->Value = frame.Slot(i);
-    ResultWanted = frame.ResultWanted;
+    if (!Shared) ResultWanted = frame.ResultWanted;
     Variant result = ReadValue();
     for (int i = 0; i < n; ++i)
         if (Param(i)->ByReference) frame.Slot(i) = Param(i)->Value;
@@ -390,7 +390,7 @@ void TfsMethodHelper::SetIndexProperty(bool on) {
     setName_ = UpperName() + ".SET";
 }
 
-void* TfsMethodHelper::InstanceOf(const TfsCallFrame& frame) const {
+TObject* TfsMethodHelper::InstanceOf(const TfsCallFrame& frame) const {
     if (!ClassRef) return nullptr;
     return VariantToObject(*frame.ParentValue, ClassRef);
 }
@@ -421,7 +421,7 @@ void TfsMethodHelper::GiveBackParamValues(Variant& array) noexcept {
 }
 
 Variant TfsMethodHelper::ReadCall(TfsCallFrame& frame) {
-    void* instance = InstanceOf(frame);
+    TObject* instance = InstanceOf(frame);
     const std::string_view name = isIndexProperty_ ? std::string_view(getName_) : UpperName();
     if (OnHelperCall) return OnHelperCall(instance, ClassRef, name, frame);
     if (!OnParamsCall) return Variant::Byte(0);
@@ -453,7 +453,7 @@ Variant TfsMethodHelper::ReadCall(TfsCallFrame& frame) {
 
 void TfsMethodHelper::WriteCall(TfsCallFrame& frame, const Variant& value) {
     if (!isIndexProperty_) return;
-    void* instance = InstanceOf(frame);
+    TObject* instance = InstanceOf(frame);
     if (OnHelperCall) {
         frame.ValueToSet() = value;
         try {
@@ -588,8 +588,15 @@ TfsMethodHelper* TfsClassVariable::DeclareDefaultProperty(std::string_view name,
 Variant TfsClassVariable::ReadCall(TfsCallFrame& frame) {
     // A bare class name gives Null: the constructor member that follows creates the object
     // (its instance is none), so nothing is allocated when no constructor follows.
-    if (frame.ParamCount() > 0 && !frame.Slot(0).IsNull()) return frame.Slot(0);
+    if (frame.ParamCount() > 0 && !frame.Slot(0).IsNull() && !frame.Slot(0).IsEmpty())
+        return frame.Slot(0);
     return Variant::Null();
+}
+
+Variant TfsClassVariable::ReadValue() {
+    Variant arg = std::move(Param(0)->Value);
+    Param(0)->Value = Variant::Null();
+    return arg.IsNull() || arg.IsEmpty() ? Variant::Null() : arg;
 }
 
 // ---- statements ------------------------------------------------------------------------------
@@ -640,7 +647,14 @@ void TfsScript::SetCompiler(TfsCompiler compiler) noexcept {
     g_compiler.store(compiler);
 }
 
-TfsScript::TfsScript() : Statements(std::make_unique<TfsStatement>(this, "", "")) {}
+constinit const TPropInfo TfsScript::PublishedProps[] = {
+    Published<tkString, &TfsScript::SyntaxType>("SyntaxType"),
+};
+constinit const TClassInfo TfsScript::ClassInfo{"TfsScript", &TComponent::ClassInfo,
+                                                TfsScript::PublishedProps};
+
+TfsScript::TfsScript(TComponent* owner)
+    : TComponent(owner), Statements(std::make_unique<TfsStatement>(this, "", "")) {}
 
 TfsScript::~TfsScript() {
     Reset();
@@ -908,14 +922,9 @@ TfsMethodHelper* TfsScript::DeclareMethod(std::string_view prototype, TfsParamsC
     return raw;
 }
 
-void TfsScript::DeclareObject(std::string_view name, void* object, TfsClassRef cls) {
-    DeclareVariable(name, cls ? cls->Name : std::string_view("TObject"),
-                    ObjectToVariant(object, cls));
-}
-
-void TfsScript::DeclareObject(std::string_view name, TfsObject* object) {
-    TfsClassRef cls = object ? object->ClassType() : nullptr;
-    DeclareVariable(name, cls ? cls->Name : std::string_view("TObject"), ObjectToVariant(object));
+void TfsScript::DeclareObject(std::string_view name, TObject* object) {
+    DeclareVariable(name, object ? object->ClassName() : TObject::ClassInfo.Name,
+                    ObjectToVariant(object));
 }
 
 void TfsScript::DeclareType(std::string_view typeName, TfsVarType typeCode) {

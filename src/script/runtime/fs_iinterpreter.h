@@ -40,10 +40,10 @@ class TfsCallFrame;
 
 // The method name handed over is the item's UpperName (with ".GET" / ".SET" for indexed
 // properties). instance is null for functions declared on a scope; classRef likewise.
-using TfsParamsCallEvent = std::function<Variant(void* instance, TfsClassRef classRef,
+using TfsParamsCallEvent = std::function<Variant(TObject* instance, TfsClassRef classRef,
                                                  std::string_view methodName, Variant& params)>;
 using TfsHelperCallEvent = std::function<Variant(
-    void* instance, TfsClassRef classRef, std::string_view methodName, TfsCallFrame& caller)>;
+    TObject* instance, TfsClassRef classRef, std::string_view methodName, TfsCallFrame& caller)>;
 using TfsGetVariableValueEvent =
     std::function<Variant(const std::string& varName, TfsVarType varType, const Variant& oldValue)>;
 using TfsRunLineEvent = std::function<void(TfsScript* sender, const std::string& unitName,
@@ -161,7 +161,9 @@ public:
     virtual void WriteValue(const Variant& value);
     // Read or write with arguments and a parent value. The default copies the arguments into
     // the parameters, reads (or writes), and copies var parameters back into the frame; that
-    // is only for items of one script. Items that may be shared override both.
+    // is only for items of one script. Items with parameters that may live in a shared scope
+    // (registered functions, classes, member and element helpers) override both and keep
+    // nothing of the call in their fields.
     virtual Variant ReadCall(TfsCallFrame& frame);
     virtual void WriteCall(TfsCallFrame& frame, const Variant& value);
 
@@ -286,7 +288,7 @@ public:
 
     // The instance a call is applied to: none without a class or without a parent value,
     // else the live object the parent value refers to (a stale handle raises).
-    void* InstanceOf(const TfsCallFrame& frame) const;
+    TObject* InstanceOf(const TfsCallFrame& frame) const;
 
 private:
     TfsMethodHelper(TfsPrototype&& proto, std::string_view text, const TfsScript* scope);
@@ -324,8 +326,10 @@ public:
                                             std::string_view typeName, TfsHelperCallEvent handler,
                                             bool readOnly = false);
 
-    // A cast with one argument gives the argument unchanged.
+    // A cast with one argument gives the argument unchanged; without one the value is Null.
     Variant ReadCall(TfsCallFrame& frame) override;
+    // The same with the parameter's own value, which is reset to Null (one thread only).
+    Variant ReadValue() override;
 };
 
 // ---- statements ------------------------------------------------------------------------------
@@ -383,9 +387,12 @@ private:
 
 // ---- the script object and scope -------------------------------------------------------------
 
-class TfsScript : public TfsClassAncestry {
+// A component (owner, name) with the published property SyntaxType.
+class TfsScript : public TComponent, public TfsClassAncestry {
+    PT_PUBLISHED_CLASS;
+
 public:
-    TfsScript();
+    explicit TfsScript(TComponent* owner = nullptr);
     ~TfsScript() override;
     TfsScript(const TfsScript&) = delete;
     TfsScript& operator=(const TfsScript&) = delete;
@@ -455,8 +462,7 @@ public:
     virtual TfsMethodHelper* DeclareMethod(std::string_view prototype, TfsParamsCallEvent handler,
                                            std::string_view category = {},
                                            std::string_view description = {});
-    virtual void DeclareObject(std::string_view name, void* object, TfsClassRef cls);
-    void DeclareObject(std::string_view name, TfsObject* object);
+    virtual void DeclareObject(std::string_view name, TObject* object);
     virtual void DeclareVariable(std::string_view name, std::string_view typeName,
                                  const Variant& value);
     virtual void DeclareType(std::string_view typeName, TfsVarType typeCode);

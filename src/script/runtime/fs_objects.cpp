@@ -6,7 +6,6 @@
 #include <deque>
 #include <mutex>
 #include <string>
-#include <unordered_map>
 
 namespace pt {
 
@@ -22,8 +21,7 @@ constexpr uint32_t kMaxGeneration = (1u << (31 - TfsObjectTable::kIndexBits)) - 
 // before and after reading the payload, so a concurrent unregister is never missed.
 struct Slot {
     std::atomic<uint32_t> tag{0};
-    std::atomic<void*> object{nullptr};
-    std::atomic<TfsClassRef> cls{nullptr};
+    std::atomic<TObject*> object{nullptr};
     uint32_t generation = 0; // written under the mutex only
 };
 
@@ -36,17 +34,14 @@ struct Slot {
 
 bool InheritsFrom(TfsClassRef cls, TfsClassRef ancestor) noexcept {
     if (!ancestor) return true;
-    for (int depth = 0; cls && depth < 256; cls = cls->Parent, ++depth)
-        if (cls == ancestor) return true;
-    return false;
+    return cls && cls->InheritsFrom(*ancestor);
 }
 
 struct TfsObjectTable::Impl {
     std::atomic<Slot*> chunks[kChunkCount] = {};
     mutable std::mutex lock;
-    std::unordered_map<const void*, uint32_t> byObject; // guarded by lock
-    std::deque<uint32_t> freeSlots;                     // guarded by lock, oldest first
-    uint32_t top = 0;                                   // highest index ever used
+    std::deque<uint32_t> freeSlots; // guarded by lock, oldest first
+    uint32_t top = 0;               // highest index ever used
     std::atomic<size_t> live{0};
 
     Slot* SlotAt(uint32_t index) const noexcept {
@@ -82,85 +77,67 @@ TfsObjectTable& TfsObjectTable::Instance() noexcept {
     return *table;
 }
 
-uint32_t TfsObjectTable::Register(void* object, TfsClassRef cls) {
+uint32_t TfsObjectTable::Register(TObject* object) {
     if (!object) return 0;
     std::lock_guard<std::mutex> g(impl_->lock);
-    auto found = impl_->byObject.find(object);
-    if (found != impl_->byObject.end()) return found->second;
+    if (object->scriptHandle_) return object->scriptHandle_;
     uint32_t index = 0;
     Slot& s = impl_->NewSlot(index);
     s.generation = s.generation >= kMaxGeneration ? 1 : s.generation + 1;
-    uint32_t handle = (s.generation << kIndexBits) | index;
+    const uint32_t handle = (s.generation << kIndexBits) | index;
     s.object.store(object, std::memory_order_release);
-    s.cls.store(cls, std::memory_order_release);
     s.tag.store(handle, std::memory_order_release);
-    impl_->byObject.emplace(object, handle);
+    object->scriptHandle_ = handle;
     impl_->live.fetch_add(1, std::memory_order_relaxed);
     return handle;
 }
 
-void TfsObjectTable::Unregister(const void* object) noexcept {
+void TfsObjectTable::Unregister(TObject* object) noexcept {
     if (!object) return;
     std::lock_guard<std::mutex> g(impl_->lock);
-    auto found = impl_->byObject.find(object);
-    if (found == impl_->byObject.end()) return;
-    uint32_t index = found->second & kIndexMask;
-    impl_->byObject.erase(found);
+    const uint32_t handle = object->scriptHandle_;
+    if (!handle) return;
+    object->scriptHandle_ = 0;
+    const uint32_t index = handle & kIndexMask;
     Slot& s = *impl_->SlotAt(index);
     s.tag.store(0, std::memory_order_release);
     s.object.store(nullptr, std::memory_order_relaxed);
-    s.cls.store(nullptr, std::memory_order_relaxed);
     impl_->freeSlots.push_back(index);
     impl_->live.fetch_sub(1, std::memory_order_relaxed);
 }
 
-uint32_t TfsObjectTable::HandleOf(const void* object) const noexcept {
-    std::lock_guard<std::mutex> g(impl_->lock);
-    auto found = impl_->byObject.find(object);
-    return found == impl_->byObject.end() ? 0 : found->second;
+uint32_t TfsObjectTable::HandleOf(const TObject* object) noexcept {
+    return object ? object->scriptHandle_ : 0;
 }
 
-TfsObjectTable::Entry TfsObjectTable::Resolve(uint32_t handle) const {
-    if (handle == 0) return {};
-    uint32_t index = handle & kIndexMask;
+TObject* TfsObjectTable::Resolve(uint32_t handle) const {
+    if (handle == 0) return nullptr;
+    const uint32_t index = handle & kIndexMask;
     Slot* s = (handle >> 31) == 0 && index != 0 ? impl_->SlotAt(index) : nullptr;
     if (!s || s->tag.load(std::memory_order_acquire) != handle) RaiseStale(handle);
-    // Acquire loads: a payload stored by a later registration of this slot carries the
+    // An acquire load: a pointer stored by a later registration of this slot carries the
     // preceding unregistration with it, so the second tag check sees the change.
-    Entry e{s->object.load(std::memory_order_acquire), s->cls.load(std::memory_order_acquire)};
-    if (s->tag.load(std::memory_order_acquire) != handle || !e.Object) RaiseStale(handle);
-    return e;
+    TObject* object = s->object.load(std::memory_order_acquire);
+    if (s->tag.load(std::memory_order_acquire) != handle || !object) RaiseStale(handle);
+    return object;
 }
 
-void* TfsObjectTable::Resolve(uint32_t handle, TfsClassRef expected) const {
-    Entry e = Resolve(handle);
-    if (e.Object && !InheritsFrom(e.Class, expected))
+TObject* TfsObjectTable::Resolve(uint32_t handle, TfsClassRef expected) const {
+    TObject* object = Resolve(handle);
+    if (object && !InheritsFrom(&object->ClassType(), expected))
         RaiseError("EInvalidCast", "Invalid class typecast");
-    return e.Object;
+    return object;
 }
 
 size_t TfsObjectTable::LiveCount() const noexcept {
     return impl_->live.load(std::memory_order_relaxed);
 }
 
-TfsObject::~TfsObject() {
-    if (handle_) TfsObjectTable::Instance().Unregister(this);
+Variant ObjectToVariant(TObject* object) {
+    return Variant(static_cast<int32_t>(TfsObjectTable::Instance().Register(object)));
 }
 
-uint32_t TfsObject::Handle() {
-    if (!handle_) handle_ = TfsObjectTable::Instance().Register(this, ClassType());
-    return handle_;
-}
-
-Variant ObjectToVariant(void* object, TfsClassRef cls) {
-    return Variant(static_cast<int32_t>(TfsObjectTable::Instance().Register(object, cls)));
-}
-
-Variant ObjectToVariant(TfsObject* object) {
-    return Variant(static_cast<int32_t>(object ? object->Handle() : 0));
-}
-
-void* VariantToObject(const Variant& v, TfsClassRef expected) {
+TObject* VariantToObject(const Variant& v, TfsClassRef expected) {
     if (v.IsNull() || v.IsEmpty()) return nullptr;
     return TfsObjectTable::Instance().Resolve(static_cast<uint32_t>(v.ToInt()), expected);
 }

@@ -1,5 +1,6 @@
 #include "script/runtime/fs_prototype.h"
 
+#include "script/front/fs_iparser.h"
 #include "script/runtime/fs_errors.h"
 #include "script/runtime/fs_iinterpreter.h"
 
@@ -10,25 +11,11 @@ namespace pt {
 
 namespace {
 
-// Tokens as the script scanner reads them in its default settings.
 struct Token {
     enum Kind : uint8_t { End, Ident, Number, String, Punct } kind = End;
-    std::string_view text; // identifier, number or punctuation text
-    std::string value;     // string literal contents (quotes resolved)
+    std::string text;  // identifier, number or punctuation text
+    std::string value; // string literal contents (quotes resolved)
 };
-
-bool IsIdentStart(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
-}
-bool IsIdentChar(char c) {
-    return IsIdentStart(c) || (c >= '0' && c <= '9');
-}
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-bool IsHexDigit(char c) {
-    return IsDigit(c) || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
 
 bool SameText(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -57,9 +44,7 @@ private:
     void Tokenize();
     const Token& Peek() const { return tokens_[pos_]; }
     const Token& Next() { return tokens_[pos_ < tokens_.size() - 1 ? pos_++ : pos_]; }
-    bool IsPunct(const Token& t, char c) const {
-        return t.kind == Token::Punct && t.text.size() == 1 && t.text[0] == c;
-    }
+    bool IsPunct(const Token& t, char c) const { return t.kind == Token::Punct && t.text[0] == c; }
     void ReadGroups(TfsPrototype& p);
     Variant ReadDefault();
 
@@ -69,99 +54,40 @@ private:
     size_t pos_ = 0;
 };
 
+// Tokens as the script scanner reads them in its default settings (comments skipped).
 void Reader::Tokenize() {
-    const size_t n = text_.size();
-    size_t i = 0;
+    // One scanner per thread in its default settings; registrations come in hundreds.
+    thread_local TfsParser scanner;
+    scanner.SetText(text_);
     int depth = 0;
-    auto at = [&](size_t k) { return k < n ? text_[k] : '\0'; };
-    while (true) {
-        while (i < n && static_cast<unsigned char>(text_[i]) <= 32) ++i;
-        if (i >= n) break;
-        char c = text_[i];
-        if (c == '/' && at(i + 1) == '/') {
-            while (i < n && text_[i] != '\n') ++i;
-            continue;
-        }
-        if (c == '{') {
-            size_t close = text_.find('}', i + 1);
-            i = close == std::string_view::npos ? n : close + 1;
-            continue;
-        }
-        if (c == '(' && at(i + 1) == '*') {
-            size_t close = text_.find("*)", i + 2);
-            i = close == std::string_view::npos ? n : close + 2;
-            continue;
-        }
-        Token t;
-        size_t start = i;
-        if (IsIdentStart(c)) {
-            while (i < n && IsIdentChar(text_[i])) ++i;
-            t.kind = Token::Ident;
-        } else if (IsDigit(c) || (c == '$' && IsHexDigit(at(i + 1)))) {
-            if (c == '$') {
-                ++i;
-                while (i < n && IsHexDigit(text_[i])) ++i;
+    try {
+        while (true) {
+            scanner.SkipBlanks();
+            if (scanner.Position() > scanner.Size()) break;
+            const int start = scanner.Position();
+            Token t;
+            if (!(t.text = scanner.ReadWord()).empty()) {
+                t.kind = Token::Ident;
+            } else if (scanner.SetPosition(start), !(t.text = scanner.ReadNumber()).empty()) {
+                t.kind = Token::Number;
+            } else if (scanner.SetPosition(start), !(t.text = scanner.ReadString()).empty()) {
+                t.kind = Token::String;
+                t.value = t.text.substr(1, t.text.size() - 2);
             } else {
-                while (i < n && IsDigit(text_[i])) ++i;
-                if (at(i) == '.' && IsDigit(at(i + 1))) {
-                    ++i;
-                    while (i < n && IsDigit(text_[i])) ++i;
-                }
-                if (at(i) == 'e' || at(i) == 'E') {
-                    size_t e = i + 1;
-                    if (at(e) == '+' || at(e) == '-') ++e;
-                    if (IsDigit(at(e))) {
-                        i = e;
-                        while (i < n && IsDigit(text_[i])) ++i;
-                    }
-                }
+                scanner.SetPosition(start);
+                t.text = scanner.ReadPunctuation();
+                if (t.text.empty()) Fail("unexpected character");
+                if (t.text[0] == '\'') Fail("unterminated string");
+                t.kind = Token::Punct;
+                if (t.text[0] == '(') ++depth;
+                if (t.text[0] == ')' && --depth < 0) Fail("unbalanced parentheses");
             }
-            t.kind = Token::Number;
-        } else if (c == '\'' || (c == '#' && (IsDigit(at(i + 1)) || at(i + 1) == '$'))) {
-            // Quoted pieces and #nn character codes, joined when nothing separates them.
-            while (true) {
-                if (at(i) == '\'') {
-                    ++i;
-                    while (true) {
-                        if (i >= n || static_cast<unsigned char>(text_[i]) < 32)
-                            Fail("unterminated string");
-                        if (text_[i] == '\'') {
-                            if (at(i + 1) == '\'') {
-                                t.value += '\'';
-                                i += 2;
-                                continue;
-                            }
-                            ++i;
-                            break;
-                        }
-                        t.value += text_[i++];
-                    }
-                } else if (at(i) == '#' && (IsDigit(at(i + 1)) || at(i + 1) == '$')) {
-                    ++i;
-                    uint32_t code = 0;
-                    bool hex = at(i) == '$';
-                    if (hex) ++i;
-                    size_t digits = i;
-                    while (i < n && (hex ? IsHexDigit(text_[i]) : IsDigit(text_[i]))) {
-                        char d = text_[i++];
-                        uint32_t v = IsDigit(d) ? d - '0' : (d | 0x20) - 'a' + 10;
-                        code = (code * (hex ? 16 : 10) + v) & 0xFFFFFF;
-                    }
-                    if (i == digits) Fail("character code expected");
-                    t.value += static_cast<char>(code & 0xFF);
-                } else {
-                    break;
-                }
-            }
-            t.kind = Token::String;
-        } else {
-            ++i;
-            t.kind = Token::Punct;
-            if (c == '(') ++depth;
-            if (c == ')' && --depth < 0) Fail("unbalanced parentheses");
+            tokens_.push_back(std::move(t));
         }
-        t.text = text_.substr(start, i - start);
-        tokens_.push_back(std::move(t));
+    } catch (const EScriptError&) {
+        throw;
+    } catch (const std::exception& e) {
+        Fail(e.what());
     }
     if (depth != 0) Fail("unbalanced parentheses");
     tokens_.push_back(Token{});

@@ -276,7 +276,7 @@ TEST(ILParserTest, DeepNestingIsAnErrorNotACrash) {
         EXPECT_EQ(c.owner.errorLocation.substr(0, 2), "1:");
     }
     // Ordinary nesting is far below the limit.
-    Compile fine("begin x := " + std::string(100, '(') + "1" + std::string(100, ')') + " end.");
+    Compile fine("begin x := " + std::string(200, '(') + "1" + std::string(200, ')') + " end.");
     EXPECT_TRUE(fine.ok) << fine.owner.errorText;
 }
 
@@ -329,6 +329,31 @@ TEST(ILParserTest, FailingUnitReportsItsOwnPositionAndName) {
     EXPECT_EQ(main.owner.errorText, "Expression expected");
     EXPECT_EQ(main.owner.errorLocation, "2:12");
     EXPECT_EQ(main.owner.errorUnitName, "");
+}
+
+TEST(ILParserTest, ScriptObjectSuppliesUnitsAndReceivesErrors) {
+    TfsScript script;
+    script.ExtendedCharset = true;
+    std::vector<std::string> asked;
+    script.OnGetUnit = [&](TfsScript* sender, const std::string& unit, std::string& text) {
+        EXPECT_EQ(sender, &script);
+        asked.push_back(unit);
+        text =
+            unit == "bad.pas" ? "begin\r\n  x := ;\r\nend." : "var \xC4rger: Integer; begin end.";
+    };
+    TfsILParser parser(script);
+    EXPECT_EQ(parser.Script(), &script);
+    parser.SelectLanguage(script.SyntaxType);
+    // Bytes 128-255 are identifier characters with ExtendedCharset, also in units.
+    ASSERT_TRUE(parser.MakeIL("uses 'ok.pas';\r\nvar \xD6l: Integer;\r\nbegin end.\r\n"))
+        << script.ErrorText;
+    EXPECT_EQ(script.ErrorText, "");
+
+    EXPECT_FALSE(parser.MakeIL("uses 'bad.pas';\r\nbegin end.\r\n"));
+    EXPECT_EQ(script.ErrorText, "Expression expected");
+    EXPECT_EQ(script.ErrorLocation, "2:8");
+    EXPECT_EQ(script.ErrorUnitName, "bad.pas");
+    EXPECT_EQ(asked, (std::vector<std::string>{"ok.pas", "bad.pas"}));
 }
 
 class UnitFilesTest : public ::testing::Test {

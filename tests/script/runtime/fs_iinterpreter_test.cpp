@@ -33,7 +33,8 @@ Variant CallItem(TfsCustomVariable* item, std::initializer_list<Variant> args) {
 }
 
 TfsHelperCallEvent Returns(int32_t value) {
-    return [value](void*, TfsClassRef, std::string_view, TfsCallFrame&) { return Variant(value); };
+    return
+        [value](TObject*, TfsClassRef, std::string_view, TfsCallFrame&) { return Variant(value); };
 }
 
 class ScopeTest : public ::testing::Test {
@@ -262,17 +263,17 @@ TEST(Modules, InstallRemoveAndResetKeepModuleItemsApart) {
 struct ModelTestModule : TfsRTTIModule {
     explicit ModelTestModule(TfsScript* s) : TfsRTTIModule(s) {
         s->DeclareMethod("function ModelTestAdd(a, b: Integer): Integer",
-                         [](void*, TfsClassRef, std::string_view name, TfsCallFrame& c) {
+                         [](TObject*, TfsClassRef, std::string_view name, TfsCallFrame& c) {
                              if (name != "MODELTESTADD") return Variant::Null();
                              return Variant(c.Param(0).ToInt() + c.Param(1).ToInt());
                          });
         s->DeclareMethod("function ModelTestJoin(a: String; b: String = '!'): String",
-                         [](void*, TfsClassRef, std::string_view, TfsCallFrame& c) {
+                         [](TObject*, TfsClassRef, std::string_view, TfsCallFrame& c) {
                              return Variant(c.Param(0).ToStr() + c.Param(1).ToStr());
                          });
         // Swaps its two var arguments; the count is passed by value and changing it is lost.
         s->DeclareMethod("procedure ModelTestSwap(var a, b: Variant; count: Integer)",
-                         [](void*, TfsClassRef, std::string_view, Variant& p) {
+                         [](TObject*, TfsClassRef, std::string_view, Variant& p) {
                              Variant t = p[0];
                              p[0] = p[1];
                              p[1] = t;
@@ -318,7 +319,8 @@ TEST(GlobalUnit, DeclareVariableOfAGlobalNameAddsNothing) {
 
 TEST_F(ScopeTest, OneHandlerServesSeveralFunctionsByUpperCaseName) {
     std::vector<std::string> seen;
-    TfsHelperCallEvent h = [&](void* inst, TfsClassRef cls, std::string_view name, TfsCallFrame&) {
+    TfsHelperCallEvent h = [&](TObject* inst, TfsClassRef cls, std::string_view name,
+                               TfsCallFrame&) {
         EXPECT_EQ(inst, nullptr);
         EXPECT_EQ(cls, nullptr);
         seen.emplace_back(name);
@@ -345,7 +347,7 @@ TEST_F(ScopeTest, ArrayStyleWithTheParametersOfTheItem) {
     std::vector<Variant> got;
     TfsMethodHelper* inc =
         script.DeclareMethod("procedure Inc(var i: Integer; incr: Integer = 1)",
-                             [&](void*, TfsClassRef, std::string_view, Variant& p) {
+                             [&](TObject*, TfsClassRef, std::string_view, Variant& p) {
                                  got = {p[0], p[1]};
                                  p[0] = Variant(p[0].ToInt() + p[1].ToInt());
                                  p[1] = Variant(int32_t(0));
@@ -364,7 +366,7 @@ TEST_F(ScopeTest, ArrayKeptByAHandlerIsNeitherClearedNorReused) {
     std::vector<Variant> kept;
     TfsMethodHelper* f =
         script.DeclareMethod("function Keep(x: Integer): Integer",
-                             [&](void*, TfsClassRef, std::string_view, Variant& p) {
+                             [&](TObject*, TfsClassRef, std::string_view, Variant& p) {
                                  kept.push_back(p);
                                  return std::as_const(p)[0]; // a read that leaves the array shared
                              });
@@ -374,10 +376,11 @@ TEST_F(ScopeTest, ArrayKeptByAHandlerIsNeitherClearedNorReused) {
 }
 
 TEST_F(ScopeTest, ArgumentArrayLetsGoOfItsValuesAfterTheCall) {
-    TfsMethodHelper* f = script.DeclareMethod(
-        "function Len(x: String): Integer", [&](void*, TfsClassRef, std::string_view, Variant& p) {
-            return Variant(static_cast<int32_t>(p[0].ToStr().size()));
-        });
+    TfsMethodHelper* f =
+        script.DeclareMethod("function Len(x: String): Integer",
+                             [&](TObject*, TfsClassRef, std::string_view, Variant& p) {
+                                 return Variant(static_cast<int32_t>(p[0].ToStr().size()));
+                             });
     Variant text(std::string(100, 'x'));
     EXPECT_EQ(CallItem(f, {text}).ToInt(), 100);
     EXPECT_EQ(*pt_str_refp(text.Raw().u.str), 1); // the cached array holds no reference
@@ -386,7 +389,7 @@ TEST_F(ScopeTest, ArgumentArrayLetsGoOfItsValuesAfterTheCall) {
 TEST_F(ScopeTest, FunctionWithoutParametersGetsEmptyAndWithoutHandlerGivesByteZero) {
     uint16_t kind = 0xFFFF;
     script.DeclareMethod("function NoArgs: Integer",
-                         [&](void*, TfsClassRef, std::string_view, Variant& p) {
+                         [&](TObject*, TfsClassRef, std::string_view, Variant& p) {
                              kind = p.Kind();
                              return Variant(int32_t(1));
                          });
@@ -401,7 +404,7 @@ TEST_F(ScopeTest, FunctionWithoutParametersGetsEmptyAndWithoutHandlerGivesByteZe
 TEST_F(ScopeTest, HelperStyleSetParamReturnsVarParameters) {
     TfsMethodHelper* dec =
         script.DeclareMethod("procedure DecodePair(v: Integer; var hi, lo: Integer)",
-                             [](void*, TfsClassRef, std::string_view, TfsCallFrame& c) {
+                             [](TObject*, TfsClassRef, std::string_view, TfsCallFrame& c) {
                                  const int32_t v = c.Param(0).ToInt();
                                  c.SetParam(1, Variant(v / 100));
                                  c.SetParam(2, Variant(v % 100));
@@ -420,7 +423,7 @@ TEST_F(ScopeTest, NestedCallsOfOneFunctionKeepTheirOwnArguments) {
     TfsMethodHelper* self = nullptr;
     self = script.DeclareMethod(
         "function SumDown(n: Integer; tag: String): String",
-        [&](void*, TfsClassRef, std::string_view, TfsCallFrame& c) {
+        [&](TObject*, TfsClassRef, std::string_view, TfsCallFrame& c) {
             const int32_t n = c.Param(0).ToInt();
             std::string inner;
             if (n > 0) inner = CallItem(self, {Variant(n - 1), Variant("x")}).ToStr();
@@ -430,7 +433,7 @@ TEST_F(ScopeTest, NestedCallsOfOneFunctionKeepTheirOwnArguments) {
 
     TfsMethodHelper* arr = nullptr;
     arr = script.DeclareMethod("function ArrDown(n: Integer): Integer",
-                               [&](void*, TfsClassRef, std::string_view, Variant& p) {
+                               [&](TObject*, TfsClassRef, std::string_view, Variant& p) {
                                    const int32_t n = p[0].ToInt();
                                    int32_t inner =
                                        n > 0 ? CallItem(arr, {Variant(n - 1)}).ToInt() : 0;
@@ -442,7 +445,7 @@ TEST_F(ScopeTest, NestedCallsOfOneFunctionKeepTheirOwnArguments) {
 TEST_F(ScopeTest, ManyParametersUseSlotsOutsideTheFrame) {
     TfsMethodHelper* sum = script.DeclareMethod(
         "function Sum(a, b, c, d, e, f, g, h, i, j: Integer; var total: Integer): Integer",
-        [](void*, TfsClassRef, std::string_view, TfsCallFrame& c) {
+        [](TObject*, TfsClassRef, std::string_view, TfsCallFrame& c) {
             int32_t t = 0;
             for (int k = 0; k < 10; ++k) t += c.Param(k).ToInt();
             c.SetParam(10, Variant(t));
@@ -456,7 +459,7 @@ TEST_F(ScopeTest, ManyParametersUseSlotsOutsideTheFrame) {
 
 TEST_F(ScopeTest, HandlerErrorsPassThroughUnchanged) {
     script.DeclareMethod("function Boom: Integer",
-                         [](void*, TfsClassRef, std::string_view, Variant&) -> Variant {
+                         [](TObject*, TfsClassRef, std::string_view, Variant&) -> Variant {
                              throw EScriptError("EDivByZero", "Division by zero");
                          });
     try {
@@ -470,25 +473,36 @@ TEST_F(ScopeTest, HandlerErrorsPassThroughUnchanged) {
 
 // ---- classes and members -------------------------------------------------------------------
 
-const TfsClassInfo kListClass{"TModelList", nullptr};
-const TfsClassInfo kSortedClass{"TModelSorted", &kListClass};
-const TfsClassInfo kOtherClass{"TModelOther", nullptr};
-
-struct ModelList : TfsObject {
+struct ModelList : TObject {
+    static const TClassInfo Info;
+    const TClassInfo& ClassType() const noexcept override { return Info; }
     std::vector<std::string> items{"a", "b", "c"};
-    TfsClassRef ClassType() const noexcept override { return &kListClass; }
 };
+struct ModelSorted : ModelList {
+    static const TClassInfo Info;
+    const TClassInfo& ClassType() const noexcept override { return Info; }
+};
+struct ModelOther : TObject {
+    static const TClassInfo Info;
+    const TClassInfo& ClassType() const noexcept override { return Info; }
+};
+const TClassInfo ModelList::Info{"TModelList", &TObject::ClassInfo, {}};
+const TClassInfo ModelSorted::Info{"TModelSorted", &ModelList::Info, {}};
+const TClassInfo ModelOther::Info{"TModelOther", &TObject::ClassInfo, {}};
+const TfsClassRef kListClass = &ModelList::Info;
+const TfsClassRef kSortedClass = &ModelSorted::Info;
+const TfsClassRef kOtherClass = &ModelOther::Info;
 
 TEST_F(ScopeTest, IndexedPropertiesGetAndSetThroughTheirHandlers) {
-    TfsClassVariable* cls = script.DeclareClass(&kListClass, "TObject");
+    TfsClassVariable* cls = script.DeclareClass(kListClass, "TObject");
     ASSERT_NE(cls, nullptr);
     std::vector<std::string> names;
     TfsMethodHelper* items = cls->DeclareDefaultProperty(
         "Items", "Integer", "String",
-        [&](void* inst, TfsClassRef ref, std::string_view name, TfsCallFrame& c) {
+        [&](TObject* inst, TfsClassRef ref, std::string_view name, TfsCallFrame& c) {
             names.emplace_back(name);
-            EXPECT_EQ(ref, &kListClass);
-            auto* list = static_cast<ModelList*>(static_cast<TfsObject*>(inst));
+            EXPECT_EQ(ref, kListClass);
+            auto* list = static_cast<ModelList*>(inst);
             auto& slot = list->items.at(static_cast<size_t>(c.Param(0).ToInt()));
             if (name == "ITEMS.SET") slot = c.Param(c.ParamCount()).ToStr();
             return Variant(slot);
@@ -511,11 +525,11 @@ TEST_F(ScopeTest, IndexedPropertiesGetAndSetThroughTheirHandlers) {
 
     // Array style: the value to set follows the parameters.
     std::vector<Variant> setArgs;
-    TfsClassVariable* other = script.DeclareClass(&kOtherClass, "");
+    TfsClassVariable* other = script.DeclareClass(kOtherClass, "");
     TfsMethodHelper* cells =
         other->DeclareIndexProperty("Cells", "Integer, Integer", "Variant", {});
     cells->OnHelperCall = nullptr;
-    cells->OnParamsCall = [&](void*, TfsClassRef, std::string_view name, Variant& p) {
+    cells->OnParamsCall = [&](TObject*, TfsClassRef, std::string_view name, Variant& p) {
         EXPECT_EQ(name, "CELLS.SET");
         for (int32_t i = 0; i < p.ArrayCount(); ++i) setArgs.push_back(p[i]);
         return Variant::Null();
@@ -532,13 +546,14 @@ TEST_F(ScopeTest, IndexedPropertiesGetAndSetThroughTheirHandlers) {
 }
 
 TEST_F(ScopeTest, MemberCallsRefuseStaleHandlesAndOtherClasses) {
-    TfsClassVariable* cls = script.DeclareClass(&kListClass, "");
+    TfsClassVariable* cls = script.DeclareClass(kListClass, "");
     int calls = 0;
-    TfsMethodHelper* count = cls->DeclareMethod(
-        "function Count: Integer", [&](void* inst, TfsClassRef, std::string_view, TfsCallFrame&) {
-            ++calls;
-            return Variant(int32_t(inst ? 3 : -1));
-        });
+    TfsMethodHelper* count =
+        cls->DeclareMethod("function Count: Integer",
+                           [&](TObject* inst, TfsClassRef, std::string_view, TfsCallFrame&) {
+                               ++calls;
+                               return Variant(int32_t(inst ? 3 : -1));
+                           });
     auto callOn = [&](const Variant& self) {
         TfsArgSlots s(0);
         TfsCallFrame f(count, s.Data(), 0);
@@ -558,20 +573,25 @@ TEST_F(ScopeTest, MemberCallsRefuseStaleHandlesAndOtherClasses) {
         EXPECT_EQ(e.className(), "EAccessViolation");
         EXPECT_NE(e.message().find("Invalid object reference"), std::string::npos);
     }
-    int other = 0;
-    Variant wrong = ObjectToVariant(&other, &kOtherClass);
-    EXPECT_THROW(callOn(wrong), EScriptError);
-    TfsObjectTable::Instance().Unregister(&other);
+    ModelSorted derived;
+    EXPECT_EQ(callOn(ObjectToVariant(&derived)), 3); // a descendant is accepted
+    ModelOther other;
+    try {
+        callOn(ObjectToVariant(&other));
+        FAIL();
+    } catch (const EScriptError& e) {
+        EXPECT_EQ(e.className(), "EInvalidCast");
+    }
     EXPECT_EQ(callOn(Variant(int32_t(0))), -1); // nil: the handler decides
-    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(calls, 3);
 }
 
 TEST_F(ScopeTest, ClassesAnswerAncestryQuestions) {
-    TfsClassVariable* list = script.DeclareClass(&kListClass, "TObject");
+    TfsClassVariable* list = script.DeclareClass(kListClass, "TObject");
     list->DeclareDefaultProperty("Items", "Integer", "String", {});
-    TfsClassVariable* sorted = script.DeclareClass(&kSortedClass, "TModelList");
+    TfsClassVariable* sorted = script.DeclareClass(kSortedClass, "TModelList");
     ASSERT_NE(sorted, nullptr);
-    EXPECT_EQ(script.DeclareClass(&kListClass, "TObject"), nullptr);
+    EXPECT_EQ(script.DeclareClass(kListClass, "TObject"), nullptr);
     EXPECT_EQ(sorted->DefaultProperty, list->DefaultProperty);
     EXPECT_EQ(sorted->FindMember("items"), list->DefaultProperty);
     EXPECT_EQ(sorted->FindMember("Nope"), nullptr);
@@ -587,18 +607,32 @@ TEST_F(ScopeTest, ClassesAnswerAncestryQuestions) {
     EXPECT_FALSE(a.DescendsFrom("Unknown", "TModelList"));
 }
 
+TEST_F(ScopeTest, DeclareObjectGivesAHandleVariableOfTheObjectsClass) {
+    ModelList list;
+    script.DeclareObject("Items", &list);
+    TfsCustomVariable* v = script.LookupLocal("Items");
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(v->TypeName, "TModelList");
+    EXPECT_EQ(v->Value.Kind(), varInteger);
+    EXPECT_EQ(VariantToObject(v->Value, kListClass), &list);
+}
+
 TEST_F(ScopeTest, ConstructorPrototypeIsRewritten) {
-    TfsClassVariable* cls = script.DeclareClass(&kListClass, "");
+    TfsClassVariable* cls = script.DeclareClass(kListClass, "");
     TfsMethodHelper* create = cls->DeclareConstructor("constructor Create(AOwner: TComponent)", {});
     EXPECT_EQ(create->Prototype, "function Create(AOwner: TComponent): Constructor");
     EXPECT_EQ(create->TypeCode, fvtConstructor);
-    EXPECT_EQ(create->ClassRef, &kListClass);
+    EXPECT_EQ(create->ClassRef, kListClass);
 }
 
 TEST_F(ScopeTest, ClassNameAsValueIsACastOrNull) {
-    TfsClassVariable* cls = script.DeclareClass(&kListClass, "");
+    TfsClassVariable* cls = script.DeclareClass(kListClass, "");
     EXPECT_TRUE(CallItem(cls, {Variant::Null()}).IsNull());
     EXPECT_EQ(CallItem(cls, {Variant(int32_t(77))}).ToInt(), 77);
+    cls->Param(0)->Value = Variant(int32_t(5));
+    EXPECT_EQ(cls->ReadValue().ToInt(), 5);
+    EXPECT_TRUE(cls->Param(0)->Value.IsNull());
+    EXPECT_TRUE(cls->ReadValue().IsNull());
 }
 
 // ---- hooks and code lines --------------------------------------------------------------------
@@ -715,6 +749,23 @@ struct FlagStmt : TfsStatement {
         if (setBreak) Program->BreakRequested = true;
     }
 };
+
+TEST(ScriptObject, IsAComponentWithDefaults) {
+    TComponent form;
+    auto* s = new TfsScript(&form);
+    s->SetName("fsScript1");
+    EXPECT_EQ(form.FindComponent("FSSCRIPT1"), s);
+    EXPECT_EQ(s->SyntaxType, "PascalScript");
+    EXPECT_EQ(s->IncludePath, std::vector<std::string>{""});
+    EXPECT_EQ(s->ItemCount(), 0);
+    EXPECT_EQ(s->Statements->Count(), 0);
+    EXPECT_EQ(s->Parent, nullptr);
+    const TPropInfo* p = GetPropInfo(*s, "syntaxtype");
+    ASSERT_NE(p, nullptr);
+    SetStrProp(*s, *p, "JScript");
+    EXPECT_EQ(s->SyntaxType, "JScript");
+    EXPECT_EQ(s->ClassName(), "TfsScript");
+} // the form frees the script
 
 TEST(Execute, StatementListStopsAtAFlagAndExecuteClearsIt) {
     TfsScript s;

@@ -11,13 +11,21 @@
 namespace pt {
 namespace {
 
-const TfsClassInfo kBase{"TBase", nullptr};
-const TfsClassInfo kDerived{"TDerived", &kBase};
-const TfsClassInfo kUnrelated{"TUnrelated", nullptr};
-
-struct Derived : TfsObject {
-    TfsClassRef ClassType() const noexcept override { return &kDerived; }
+struct Base : TObject {
+    static const TClassInfo Info;
+    const TClassInfo& ClassType() const noexcept override { return Info; }
 };
+struct Derived : Base {
+    static const TClassInfo Info;
+    const TClassInfo& ClassType() const noexcept override { return Info; }
+};
+struct Unrelated : TObject {
+    static const TClassInfo Info;
+    const TClassInfo& ClassType() const noexcept override { return Info; }
+};
+const TClassInfo Base::Info{"TBase", &TObject::ClassInfo, {}};
+const TClassInfo Derived::Info{"TDerived", &Base::Info, {}};
+const TClassInfo Unrelated::Info{"TUnrelated", &TObject::ClassInfo, {}};
 
 TfsObjectTable& Table() {
     return TfsObjectTable::Instance();
@@ -33,26 +41,25 @@ std::string ErrorClassOf(uint32_t handle, TfsClassRef expected) {
 }
 
 TEST(ObjectTable, HandlesResolveToLiveObjectsOnly) {
-    int object = 0;
-    const uint32_t h = Table().Register(&object, &kBase);
-    EXPECT_NE(h, 0u);
-    EXPECT_LT(static_cast<int32_t>(h), INT32_MAX);
+    Base object;
+    EXPECT_EQ(TfsObjectTable::HandleOf(&object), 0u);
+    const uint32_t h = Table().Register(&object);
     EXPECT_GT(static_cast<int32_t>(h), 0);
-    EXPECT_EQ(Table().Register(&object, &kBase), h); // one handle per object
-    EXPECT_EQ(Table().HandleOf(&object), h);
-    EXPECT_EQ(Table().Resolve(h, &kBase), &object);
-    EXPECT_EQ(Table().Resolve(h).Class, &kBase);
+    EXPECT_EQ(Table().Register(&object), h); // one handle per object
+    EXPECT_EQ(TfsObjectTable::HandleOf(&object), h);
+    EXPECT_EQ(Table().Resolve(h, &Base::Info), &object);
 
     Table().Unregister(&object);
-    EXPECT_EQ(Table().HandleOf(&object), 0u);
+    EXPECT_EQ(TfsObjectTable::HandleOf(&object), 0u);
     EXPECT_EQ(ErrorClassOf(h, nullptr), "EAccessViolation");
     Table().Unregister(&object); // twice is harmless
 }
 
 TEST(ObjectTable, NilAndMalformedHandles) {
-    EXPECT_EQ(Table().Resolve(0, &kBase), nullptr);
-    EXPECT_EQ(VariantToObject(Variant::Null(), &kBase), nullptr);
-    EXPECT_EQ(VariantToObject(Variant(int32_t(0)), &kBase), nullptr);
+    EXPECT_EQ(Table().Resolve(0, &Base::Info), nullptr);
+    EXPECT_EQ(VariantToObject(Variant::Null(), &Base::Info), nullptr);
+    EXPECT_EQ(VariantToObject(Variant(int32_t(0)), &Base::Info), nullptr);
+    EXPECT_EQ(ObjectToVariant(nullptr).ToInt(), 0);
     for (uint32_t bad : {1u, 0xFFFFFu, 0x80000001u, 0xFFFFFFFFu, 12345678u})
         EXPECT_EQ(ErrorClassOf(bad, nullptr), "EAccessViolation") << bad;
     EXPECT_THROW(VariantToObject(Variant(int32_t(-7)), nullptr), EScriptError);
@@ -60,12 +67,13 @@ TEST(ObjectTable, NilAndMalformedHandles) {
 
 TEST(ObjectTable, ClassIsCheckedAlongTheAncestry) {
     Derived d;
-    const uint32_t h = d.Handle();
-    EXPECT_EQ(Table().Resolve(h, &kBase), static_cast<TfsObject*>(&d));
-    EXPECT_EQ(Table().Resolve(h, &kDerived), static_cast<TfsObject*>(&d));
-    EXPECT_EQ(ErrorClassOf(h, &kUnrelated), "EInvalidCast");
-    EXPECT_TRUE(InheritsFrom(&kDerived, &kBase));
-    EXPECT_FALSE(InheritsFrom(&kBase, &kDerived));
+    const uint32_t h = Table().Register(&d);
+    EXPECT_EQ(Table().Resolve(h, &Base::Info), &d);
+    EXPECT_EQ(Table().Resolve(h, &Derived::Info), &d);
+    EXPECT_EQ(Table().Resolve(h, &TObject::ClassInfo), &d);
+    EXPECT_EQ(ErrorClassOf(h, &Unrelated::Info), "EInvalidCast");
+    EXPECT_TRUE(InheritsFrom(&Derived::Info, &Base::Info));
+    EXPECT_FALSE(InheritsFrom(&Base::Info, &Derived::Info));
 }
 
 TEST(ObjectTable, DestroyedObjectsLeaveStaleHandles) {
@@ -73,12 +81,22 @@ TEST(ObjectTable, DestroyedObjectsLeaveStaleHandles) {
     const size_t before = Table().LiveCount();
     {
         Derived d;
-        h = d.Handle();
-        EXPECT_EQ(ObjectToVariant(&d).ToInt(), static_cast<int32_t>(h));
+        Derived copy = d;
+        h = ObjectToVariant(&d).ToInt();
+        EXPECT_EQ(TfsObjectTable::HandleOf(&copy), 0u); // a copy is another object
         EXPECT_EQ(Table().LiveCount(), before + 1);
     }
     EXPECT_EQ(Table().LiveCount(), before);
-    EXPECT_EQ(ErrorClassOf(h, &kBase), "EAccessViolation");
+    EXPECT_EQ(ErrorClassOf(h, &Base::Info), "EAccessViolation");
+}
+
+TEST(ObjectTable, OwnedComponentsGoStaleWithTheirOwner) {
+    auto* owner = new TComponent;
+    auto* child = new TComponent(owner);
+    const Variant ref = ObjectToVariant(child);
+    EXPECT_EQ(VariantToObject(ref, &TComponent::ClassInfo), child);
+    delete owner;
+    EXPECT_THROW(VariantToObject(ref, &TComponent::ClassInfo), EScriptError);
 }
 
 TEST(ObjectTable, AStaleHandleNeverDenotesALaterObject) {
@@ -86,7 +104,7 @@ TEST(ObjectTable, AStaleHandleNeverDenotesALaterObject) {
     std::vector<uint32_t> old;
     for (int i = 0; i < 5000; ++i) {
         auto d = std::make_unique<Derived>();
-        const uint32_t h = d->Handle();
+        const uint32_t h = Table().Register(d.get());
         for (size_t k = old.size() > 50 ? old.size() - 50 : 0; k < old.size(); ++k)
             ASSERT_NE(old[k], h);
         old.push_back(h);
@@ -96,22 +114,22 @@ TEST(ObjectTable, AStaleHandleNeverDenotesALaterObject) {
 
 TEST(ObjectTable, ResolvingWhileAnotherThreadRegisters) {
     Derived keeper;
-    const uint32_t live = keeper.Handle();
+    const uint32_t live = Table().Register(&keeper);
     uint32_t stale = 0;
     {
         Derived gone;
-        stale = gone.Handle();
+        stale = Table().Register(&gone);
     }
     std::atomic<bool> stop{false};
     std::thread churn([&] {
         while (!stop.load()) {
             Derived d[8];
-            for (auto& x : d) x.Handle();
+            for (auto& x : d) Table().Register(&x);
         }
     });
     int wrong = 0;
     for (int i = 0; i < 20000; ++i) {
-        if (Table().Resolve(live, &kBase) != static_cast<TfsObject*>(&keeper)) ++wrong;
+        if (Table().Resolve(live, &Base::Info) != &keeper) ++wrong;
         if (ErrorClassOf(stale, nullptr) != "EAccessViolation") ++wrong;
     }
     stop.store(true);
