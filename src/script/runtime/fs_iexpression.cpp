@@ -519,6 +519,8 @@ void TfsDesignator::Finish() {
             m && (m->ParamCount() > 0 || dynamic_cast<TfsCustomHelper*>(m) ||
                   dynamic_cast<TfsProcVariable*>(m) || dynamic_cast<TfsClassVariable*>(m));
         item->HasByRef = false;
+        item->IsDesignator = dynamic_cast<TfsDesignator*>(m) != nullptr;
+        item->IsArrayHelper = dynamic_cast<TfsArrayHelper*>(m) != nullptr;
         if (m)
             for (int i = 0; i < m->ParamCount(); ++i)
                 if (m->Param(i)->ByReference) item->HasByRef = true;
@@ -587,7 +589,8 @@ void TfsDesignator::WriteValue(const Variant& value) {
 }
 
 Variant TfsDesignator::Evaluate(const Variant* toWrite) {
-    Variant v = Variant::Null();
+    Variant v; // Null, without the out-of-line call
+    v.Raw().vt = varNull;
     TfsCustomVariable* parent = nullptr;
     const size_t n = Items.size();
     for (size_t i = 0; i < n; ++i) {
@@ -595,7 +598,8 @@ Variant TfsDesignator::Evaluate(const Variant* toWrite) {
         TfsCustomVariable* m = step->Member;
         const bool last = i + 1 == n;
         const bool write = toWrite && last;
-        if (auto* nested = dynamic_cast<TfsDesignator*>(m)) {
+        if (step->IsDesignator) {
+            auto* nested = static_cast<TfsDesignator*>(m);
             parent = m;
             if (write)
                 nested->WriteValue(*toWrite);
@@ -627,7 +631,7 @@ Variant TfsDesignator::Evaluate(const Variant* toWrite) {
         if (write) {
             // The array element is written in place into the parent item; the copy read in
             // the previous step would force a copy of the whole array.
-            if (dynamic_cast<TfsArrayHelper*>(m)) v = Variant::Null();
+            if (step->IsArrayHelper) v = Variant::Null();
             m->WriteCall(frame, *toWrite);
         } else {
             Variant r = m->ReadCall(frame);

@@ -115,11 +115,73 @@ public:
     Variant ReadValue() override;
 };
 
+// The operations on Integer and Double operands that need no general dispatch, with the
+// results of the general operations (an Integer overflow gives a Double). False: use
+// VarBinaryOp.
+inline bool FastArith(TfsOperation op, const PtValue& x, const PtValue& y, PtValue& out) {
+    double a, b;
+    if (x.vt == varInteger && y.vt == varInteger) {
+        int32_t r;
+        bool overflow;
+        switch (op) {
+        case opAdd:
+            overflow = __builtin_add_overflow(x.u.i32, y.u.i32, &r);
+            break;
+        case opSub:
+            overflow = __builtin_sub_overflow(x.u.i32, y.u.i32, &r);
+            break;
+        case opMul:
+            overflow = __builtin_mul_overflow(x.u.i32, y.u.i32, &r);
+            break;
+        default:
+            return false;
+        }
+        if (!overflow) {
+            out.vt = varInteger;
+            out.u.i32 = r;
+            return true;
+        }
+        a = x.u.i32;
+        b = y.u.i32;
+    } else if (x.vt == varDouble && (y.vt == varDouble || y.vt == varInteger)) {
+        a = x.u.f64;
+        b = y.vt == varDouble ? y.u.f64 : y.u.i32;
+    } else if (x.vt == varInteger && y.vt == varDouble) {
+        a = x.u.i32;
+        b = y.u.f64;
+    } else {
+        return false;
+    }
+    double r;
+    switch (op) {
+    case opAdd:
+        r = a + b;
+        break;
+    case opSub:
+        r = a - b;
+        break;
+    case opMul:
+        r = a * b;
+        break;
+    default:
+        return false;
+    }
+    out.vt = varDouble;
+    out.u.f64 = r;
+    return true;
+}
+
 // Binary operators over values (add, subtract, ..., shift).
 template <TfsOperatorCode C, TfsOperation Op> class TfsArithNode : public TfsOperatorNode {
 public:
     TfsArithNode() : TfsOperatorNode(C) {}
-    Variant ReadValue() override { return VarBinaryOp(Op, Left->ReadValue(), Right->ReadValue()); }
+    Variant ReadValue() override {
+        Variant l = Left->ReadValue();
+        Variant r = Right->ReadValue();
+        PtValue out{};
+        if (FastArith(Op, l.Raw(), r.Raw(), out)) return Variant::Adopt(out);
+        return VarBinaryOp(Op, l, r);
+    }
 };
 using TMinusNode = TfsArithNode<opcMinus, opSub>;
 using TXorNode = TfsArithNode<opcXor, opXor>;
@@ -259,6 +321,8 @@ public:
     // or runs script code), else with ReadValue.
     bool UseCall = false;
     bool HasByRef = false;
+    bool IsDesignator = false;  // the member is a nested designator
+    bool IsArrayHelper = false; // the member writes array elements in place
 };
 
 enum TfsDesignatorKind : uint8_t { dkGeneric = 0, dkVariable = 1, dkString = 2, dkArray = 3 };

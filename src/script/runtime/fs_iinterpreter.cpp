@@ -113,7 +113,7 @@ TfsMethodHelper* TfsCallFrame::Helper() const noexcept {
 TfsArgSlots::TfsArgSlots(int paramCount) : count_(paramCount + 1) {
     slots_ = count_ <= kInline ? reinterpret_cast<Variant*>(inline_)
                                : static_cast<Variant*>(::operator new(sizeof(Variant) * count_));
-    for (int i = 0; i < count_; ++i) new (&slots_[i]) Variant(Variant::Null());
+    for (int i = 0; i < count_; ++i) (new (&slots_[i]) Variant())->Raw().vt = varNull;
 }
 
 TfsArgSlots::~TfsArgSlots() {

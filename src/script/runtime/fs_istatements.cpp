@@ -3,6 +3,7 @@
 #include "script/runtime/fs_errors.h"
 
 #include <new>
+#include <typeinfo>
 
 namespace pt {
 
@@ -13,6 +14,11 @@ inline bool PassEnds(TfsScript* p) {
     if (p->BreakRequested || p->ExitRequested) return true;
     p->ContinueRequested = false;
     return false;
+}
+
+// Boolean conversion with the common case inline.
+inline bool Truth(const Variant& v) {
+    return v.Kind() == varBoolean ? v.Raw().u.boolean != 0 : v.ToBool();
 }
 
 struct BreakClear {
@@ -34,9 +40,10 @@ void TfsAssignmentStmt::Prepare() {
     if (Target->Kind == dkVariable && !Target->LateBindingSource) writeItem_ = Target->LinkedRef;
     readItem_ = Source->SingleItem();
     plainVar_ = nullptr;
-    // A plain TfsVariable (not a string variable, whose store rule differs) is written
-    // directly when it has no hook; its conversion by type code is kept.
-    if (writeItem_ != Target && typeid(*writeItem_) == typeid(TfsVariable))
+    // A plain variable is written directly when it has no hook; its conversion by type code
+    // is kept.
+    if (writeItem_ != Target && (typeid(*writeItem_) == typeid(TfsVariable) ||
+                                 typeid(*writeItem_) == typeid(TfsStringVariable)))
         plainVar_ = static_cast<TfsVariable*>(writeItem_);
 }
 
@@ -45,8 +52,12 @@ namespace {
 // Stores into a plain variable with its type's conversion, without a temporary when the
 // value already has the stored kind.
 inline void StoreInto(TfsVariable* var, Variant&& value) {
-    if (var->ReadOnly) return;
     const uint16_t k = value.Kind();
+    if (var->TypeCode == fvtChar || var->TypeCode == fvtString) {
+        var->Value = k == varString ? std::move(value) : Variant(value.ToStr());
+        return;
+    }
+    if (var->ReadOnly) return;
     switch (var->TypeCode) {
     case fvtInt:
         if (k == varInteger) {
@@ -65,9 +76,6 @@ inline void StoreInto(TfsVariable* var, Variant&& value) {
             var->Value = std::move(value);
             return;
         }
-        break;
-    case fvtChar:
-    case fvtString:
         break;
     default:
         var->Value = std::move(value);
@@ -89,18 +97,26 @@ void TfsAssignmentStmt::Perform() {
 
 void TfsCompoundAssignStmt::Perform() {
     Program->ReportLine(UnitName, SourcePos);
-    if (plainVar_ && !plainVar_->OnGetVarValue && !plainVar_->ReadOnly) {
+    if (plainVar_ && !plainVar_->OnGetVarValue &&
+        (!plainVar_->ReadOnly || plainVar_->TypeCode == fvtString ||
+         plainVar_->TypeCode == fvtChar)) {
         // In place: a string that only this variable holds grows without being copied.
         Variant r = readItem_->ReadValue();
         Variant& slot = plainVar_->Value;
-        VarBinaryOpInPlace(op_, slot, r);
+        PtValue out{};
+        if (FastArith(op_, slot.Raw(), r.Raw(), out))
+            slot = Variant::Adopt(out);
+        else
+            VarBinaryOpInPlace(op_, slot, r);
         const TfsVarType t = plainVar_->TypeCode;
         const uint16_t k = slot.Kind();
         if ((t == fvtInt && k != varInteger) || (t == fvtFloat && k != varDouble && k != varDate) ||
-            (t == fvtBool && k != varBoolean)) {
+            (t == fvtBool && k != varBoolean) ||
+            ((t == fvtString || t == fvtChar) && k != varString)) {
             Variant result = std::move(slot);
             try {
-                slot = ConvertForStore(t, result);
+                slot = t == fvtString || t == fvtChar ? Variant(result.ToStr())
+                                                      : ConvertForStore(t, result);
             } catch (...) {
                 slot = std::move(result);
                 throw;
@@ -141,7 +157,7 @@ TfsIfStmt::~TfsIfStmt() {
 
 void TfsIfStmt::Perform() {
     Program->ReportLine(UnitName, SourcePos);
-    if (Condition->ReadValue().ToBool())
+    if (Truth(Condition->ReadValue()))
         TfsStatement::Perform();
     else
         ElseBranch->Perform();
@@ -183,7 +199,7 @@ void TfsRepeatStmt::Perform() {
     for (;;) {
         TfsStatement::Perform();
         if (PassEnds(Program)) break;
-        if (Condition->ReadValue().ToBool() != Inverse) break;
+        if (Truth(Condition->ReadValue()) != Inverse) break;
     }
 }
 
@@ -194,7 +210,7 @@ TfsWhileStmt::~TfsWhileStmt() {
 void TfsWhileStmt::Perform() {
     Program->ReportLine(UnitName, SourcePos);
     BreakClear clear{Program};
-    while (Condition->ReadValue().ToBool()) {
+    while (Truth(Condition->ReadValue())) {
         TfsStatement::Perform();
         if (PassEnds(Program)) break;
     }
@@ -272,7 +288,7 @@ void TfsCppForStmt::Perform() {
     Program->ReportLine(UnitName, SourcePos);
     BreakClear clear{Program};
     InitList->Perform();
-    while (Condition->ReadValue().ToBool()) {
+    while (Truth(Condition->ReadValue())) {
         TfsStatement::Perform();
         if (PassEnds(Program)) break;
         StepList->Perform();

@@ -1,69 +1,17 @@
-// Counts heap allocations by interposing malloc and friends in the test binary. Sanitizer
-// runtimes interpose the same functions, so the counting (and these tests) exist only in
-// builds without a sanitizer.
+// Counts heap allocations through the malloc interposer of tests/support (absent in
+// sanitizer builds, whose runtimes interpose the same functions).
 #include <gtest/gtest.h>
 
 #include "script/runtime/fs_operators.h"
 #include "script/runtime/fs_variant.h"
+#include "support/AllocCounter.h"
 
-#include <atomic>
-#include <cstddef>
 #include <vector>
-
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) ||                         \
-    __has_feature(memory_sanitizer)
-#define PT_UNDER_SANITIZER 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define PT_UNDER_SANITIZER 1
-#endif
-
-namespace {
-std::atomic<bool> gCounting{false};
-std::atomic<long> gAllocations{0};
-} // namespace
-
-#ifndef PT_UNDER_SANITIZER
-extern "C" {
-void* __libc_malloc(size_t);
-void* __libc_calloc(size_t, size_t);
-void* __libc_realloc(void*, size_t);
-void __libc_free(void*);
-
-void* malloc(size_t n) {
-    if (gCounting.load(std::memory_order_relaxed))
-        gAllocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_malloc(n);
-}
-void* calloc(size_t n, size_t size) {
-    if (gCounting.load(std::memory_order_relaxed))
-        gAllocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_calloc(n, size);
-}
-void* realloc(void* p, size_t n) {
-    if (gCounting.load(std::memory_order_relaxed))
-        gAllocations.fetch_add(1, std::memory_order_relaxed);
-    return __libc_realloc(p, n);
-}
-void free(void* p) {
-    __libc_free(p);
-}
-}
-#endif
 
 namespace pt {
 namespace {
 
-// Allocations made by `f`.
-template <typename F> long AllocationsOf(F f) {
-    gAllocations = 0;
-    gCounting = true;
-    f();
-    gCounting = false;
-    return gAllocations.load();
-}
+using test::AllocationsOf;
 
 class AllocationTest : public ::testing::Test {
 protected:
