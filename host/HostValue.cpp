@@ -32,12 +32,40 @@ Value Value::boolean(bool x) {
     return v;
 }
 Value Value::text(std::string_view utf8) {
-    thread_local std::u16string wide;
-    utf8ToUtf16(utf8, wide);
     Value v;
-    if (!pt_value_set_wide(&v.v_, reinterpret_cast<const uint16_t*>(wide.data()),
-                           static_cast<uint32_t>(wide.size())))
-        throw std::bad_alloc();
+    v.v_.vt = PT_VAR_OLESTR;
+    if (utf8.empty()) return v;
+    size_t units = 0;
+    for (unsigned char c : utf8) units += (c & 0xC0) != 0x80 ? ((c >= 0xF0) ? 2 : 1) : 0;
+    uint16_t* w = pt_wstr_new(nullptr, static_cast<uint32_t>(units));
+    if (!w) throw std::bad_alloc();
+    v.v_.u.wstr = w;
+    // Filled in place; valid UTF-8 (which callers guarantee) needs exactly `units` units.
+    const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
+    size_t n = utf8.size(), i = 0, o = 0;
+    while (i < n && o < units) {
+        unsigned c = p[i];
+        uint32_t cp;
+        size_t len;
+        if (c < 0x80)
+            cp = c, len = 1;
+        else if (c < 0xE0)
+            cp = c & 0x1F, len = 2;
+        else if (c < 0xF0)
+            cp = c & 0x0F, len = 3;
+        else
+            cp = c & 0x07, len = 4;
+        if (len > n - i) len = n - i;
+        for (size_t k = 1; k < len; ++k) cp = (cp << 6) | (p[i + k] & 0x3F);
+        i += len;
+        if (cp >= 0x10000 && o + 1 < units) {
+            cp -= 0x10000;
+            w[o++] = static_cast<uint16_t>(0xD800 + (cp >> 10));
+            w[o++] = static_cast<uint16_t>(0xDC00 + (cp & 0x3FF));
+        } else {
+            w[o++] = static_cast<uint16_t>(cp < 0x10000 ? cp : 0xFFFD);
+        }
+    }
     return v;
 }
 

@@ -1,5 +1,6 @@
 #include "PluginHost.h"
 
+#include <chrono>
 #include <dlfcn.h>
 #include <limits.h>
 #include <map>
@@ -256,6 +257,7 @@ PluginSession::~PluginSession() {
     }
     pt_list_free(emptyParams_);
     pt_list_free(input_);
+    dropNames();
     if (selfHandle_) dlclose(selfHandle_);
     unregisterReplyTarget(hostTag_);
 }
@@ -330,6 +332,45 @@ int PluginSession::process(Packet& packet, RowSink& sink) {
     return processList(input_, PT_MT_BIT(mttFilter), &sink);
 }
 
+void PluginSession::dropNames() {
+    for (auto& [key, s] : names_) {
+        pt_str_release(s.name);
+        pt_str_release(s.lower);
+    }
+    names_.clear();
+}
+
+PtParamsListItem* PluginSession::newItem(const std::string& name, PtValue value) {
+    auto* it = static_cast<PtParamsListItem*>(calloc(1, sizeof(PtParamsListItem)));
+    if (!it) {
+        pt_value_clear(&value);
+        throw std::bad_alloc();
+    }
+    it->Class = &pt_item_class;
+    it->State = PT_ITEM_STATE_SET;
+    it->Value = value;
+    if (name.empty()) return it;
+    auto found = names_.find(name);
+    if (found == names_.end()) {
+        if (names_.size() >= 4096) dropNames(); // bounded, whatever names the input brings
+        uint32_t len = static_cast<uint32_t>(name.size());
+        NameStrings s{pt_str_new(name.data(), len), pt_str_new(name.data(), len)};
+        if (!s.name || !s.lower) {
+            pt_str_release(s.name);
+            pt_str_release(s.lower);
+            pt_item_free(it);
+            throw std::bad_alloc();
+        }
+        pt_lower_name(s.lower, len);
+        found = names_.emplace(name, s).first;
+    }
+    it->Name = found->second.name;
+    it->LowerName = found->second.lower;
+    pt_str_addref(it->Name);
+    pt_str_addref(it->LowerName);
+    return it;
+}
+
 int PluginSession::processList(PtParamsList* input, uint8_t callTypes, RowSink* sink) {
     std::lock_guard<std::mutex> lock(callMu_);
     TPluginCallRec rec;
@@ -337,7 +378,9 @@ int PluginSession::processList(PtParamsList* input, uint8_t callTypes, RowSink* 
     rec.CallTypes = callTypes;
     rec.DataKind = PT_DATAKIND_LIST;
     rec.Buffer = input;
+    auto t = std::chrono::steady_clock::now();
     int r = lib_.ProcessData(&rec);
+    callSeconds_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
     if (r != PT_RESULT_OK || rec.ResultKind != PT_RESULTKIND_LIST || !rec.ResultValue) return r;
     auto* out = reinterpret_cast<PtParamsList*>(rec.ResultValue);
     if (!pt_list_valid(out) || !sink) return r;

@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <unordered_map>
 
 namespace pt::host {
 
@@ -97,6 +98,20 @@ using ReplyFn = std::function<bool(const void* data, size_t n)>;
 uint32_t registerReplyTarget(ReplyFn fn);
 void unregisterReplyTarget(uint32_t hostTag);
 
+} // namespace pt::host
+
+// The host's send exports (defined with default visibility for the module's dlsym).
+extern "C" {
+int32_t PT_STDCALL fSendData(uint32_t hostTag, uint32_t zero, uint32_t sourceTag, const void* data,
+                             int32_t count);
+int32_t PT_STDCALL fSendString(uint32_t hostTag, uint32_t zero, uint32_t sourceTag,
+                               const char* text);
+int32_t PT_STDCALL fSendByte(uint32_t hostTag, uint32_t zero, uint32_t sourceTag,
+                             uint32_t byteValue);
+}
+
+namespace pt::host {
+
 struct SessionCounters {
     std::atomic<uint64_t> errorLines{0}, warningLines{0}, infoLines{0}, events{0};
 };
@@ -123,6 +138,7 @@ public:
     // not compile, else the packet's result.
     int compile();
     int process(Packet& packet, RowSink& sink) override;
+    double callSeconds() const override { return callSeconds_; }
     // Fetches what is still pending, closes the window, sends "UNLOAD" and releases the
     // module object. Called by the destructor when not called before.
     void close();
@@ -135,6 +151,8 @@ private:
     void fetchEvents();
     void emitLogBytes(std::string_view bytes, bool block);
     int command(const char* name, const std::function<void(PtParamsList*)>& fill);
+    PtParamsListItem* newItem(const std::string& name, PtValue value);
+    void dropNames();
 
     PluginLibrary& lib_;
     std::function<void(const std::string&)> logLine_, eventLine_;
@@ -152,6 +170,14 @@ private:
     SessionCounters counters_;
     bool loaded_ = false, closed_ = false;
     std::vector<FieldView> view_;
+    double callSeconds_ = 0;
+    // The boundary strings of recently used item names (name, lower-case name), each holding
+    // one reference: items share them instead of allocating two strings each.
+    struct NameStrings {
+        char* name;
+        char* lower;
+    };
+    std::unordered_map<std::string, NameStrings> names_;
 };
 
 } // namespace pt::host

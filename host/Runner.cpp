@@ -130,7 +130,8 @@ RunEnd Runner::run() {
     stats_.bytesIn = reader_.bytesRead();
     stats_.totalSeconds = since(start);
     stats_.writeSeconds = sink.writeSeconds;
-    stats_.processSeconds = processSeconds;
+    stats_.pluginSeconds = processor_.callSeconds();
+    stats_.convertSeconds = processSeconds - stats_.pluginSeconds;
     stats_.readSeconds = stats_.totalSeconds - processSeconds - sink.writeSeconds;
     return end;
 }
@@ -139,18 +140,19 @@ std::string formatStats(const RunStats& s) {
     char buf[640];
     double total = s.totalSeconds > 0 ? s.totalSeconds : 1e-9;
     auto pct = [&](double x) { return 100.0 * x / total; };
-    std::snprintf(buf, sizeof buf,
-                  "stats: %llu packets, %llu rows in, %llu rows out, %llu rows discarded or not "
-                  "processed\n"
-                  "stats: %llu malformed lines skipped, %llu packets failed\n"
-                  "stats: %.3f s, %.0f rows/s (reading %.0f%%, plug-in %.0f%%, writing %.0f%%)",
-                  static_cast<unsigned long long>(s.packets),
-                  static_cast<unsigned long long>(s.rowsIn),
-                  static_cast<unsigned long long>(s.rowsOut),
-                  static_cast<unsigned long long>(s.rowsIn > s.rowsOut ? s.rowsIn - s.rowsOut : 0),
-                  static_cast<unsigned long long>(s.malformed),
-                  static_cast<unsigned long long>(s.failedPackets), s.totalSeconds,
-                  s.rowsIn / total, pct(s.readSeconds), pct(s.processSeconds), pct(s.writeSeconds));
+    std::snprintf(
+        buf, sizeof buf,
+        "stats: %llu packets, %llu rows in, %llu rows out, %llu rows discarded or not "
+        "processed\n"
+        "stats: %llu malformed lines skipped, %llu packets failed\n"
+        "stats: %.3f s, %.0f rows/s (reading %.0f%%, converting %.0f%%, plug-in %.0f%%, "
+        "writing %.0f%%)",
+        static_cast<unsigned long long>(s.packets), static_cast<unsigned long long>(s.rowsIn),
+        static_cast<unsigned long long>(s.rowsOut),
+        static_cast<unsigned long long>(s.rowsIn > s.rowsOut ? s.rowsIn - s.rowsOut : 0),
+        static_cast<unsigned long long>(s.malformed),
+        static_cast<unsigned long long>(s.failedPackets), s.totalSeconds, s.rowsIn / total,
+        pct(s.readSeconds), pct(s.convertSeconds), pct(s.pluginSeconds), pct(s.writeSeconds));
     return buf;
 }
 

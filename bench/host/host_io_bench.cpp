@@ -103,7 +103,8 @@ void BM_RunLoopJsonl(benchmark::State& state) {
         auto parser = makeParser(Format::Jsonl);
         auto writer = makeWriter(Format::Jsonl);
         PassThroughProcessor pass;
-        Runner runner(reader, *parser, pass, *writer, sink, Console::err(), "memory", RunSettings{});
+        Runner runner(reader, *parser, pass, *writer, sink, Console::err(), "memory",
+                      RunSettings{});
         runner.run();
     }
     state.SetItemsProcessed(state.iterations() * 100000);

@@ -23,6 +23,30 @@ mode_t CurrentUmask() {
     return 022;
 }
 
+int WriteAll(int fd, const std::string& data) {
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+// A file that may be written in a folder that may not: rewritten in place (not atomic, but
+// better than not saving at all).
+int WriteInPlace(const std::string& target, const std::string& data) {
+    int fd = open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) return errno;
+    int err = WriteAll(fd, data);
+    if (!err && fsync(fd) != 0) err = errno;
+    if (close(fd) != 0 && !err) err = errno;
+    return err;
+}
+
 } // namespace
 
 bool FileExists(const std::string& path) noexcept {
@@ -78,22 +102,12 @@ int WriteFileAtomic(const std::string& path, const std::string& data) {
         target = resolved;
     std::string tmp = target + ".XXXXXX";
     int fd = mkstemp(tmp.data());
-    if (fd < 0) return errno;
+    if (fd < 0) return (errno == EACCES || errno == EPERM) ? WriteInPlace(target, data) : errno;
     struct stat st;
     mode_t mode = 0666 & ~CurrentUmask();
     if (stat(target.c_str(), &st) == 0) mode = st.st_mode & 07777;
     fchmod(fd, mode);
-    size_t done = 0;
-    int err = 0;
-    while (done < data.size()) {
-        ssize_t n = write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            err = errno;
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
+    int err = WriteAll(fd, data);
     if (!err && fsync(fd) != 0) err = errno;
     if (close(fd) != 0 && !err) err = errno;
     if (!err && rename(tmp.c_str(), target.c_str()) != 0) err = errno;

@@ -14,6 +14,7 @@ int ReadWholeFile(const std::string& path, std::string& out);
 // Replaces the file's content atomically: writes a temporary file beside the target (through
 // a symbolic link, beside the file it points to), keeps the old file's permissions, then
 // renames. Returns 0 or the errno of the failure; the old content survives every failure.
+// A file that can be written in a folder that cannot is rewritten in place instead.
 int WriteFileAtomic(const std::string& path, const std::string& data);
 
 } // namespace pt

@@ -188,7 +188,11 @@ TnoxPlugin::~TnoxPlugin() {
 void TnoxPlugin::TranslateModule() {
     std::string lang = Language();
     if (translated_ || lang.empty()) return;
-    if (translator_) IgnoringExceptions([&] { translator_->Translate(lang, *this, "EN"); });
+    if (translator_) {
+        // The texts it changes are read by packets: they change only between packets.
+        std::unique_lock<std::shared_mutex> lock(ProcessingLock);
+        IgnoringExceptions([&] { translator_->Translate(lang, *this, "EN"); });
+    }
     translated_ = true;
 }
 
@@ -518,6 +522,15 @@ int32_t TnoxPlugin::PendingEventItems() const {
 
 // ---- data exchange -------------------------------------------------------------------------
 
+void TnoxPlugin::LogMessage(int kind, std::string TnoxPlugin::*text) {
+    std::string message;
+    {
+        std::shared_lock<std::shared_mutex> lock(ProcessingLock);
+        message = this->*text;
+    }
+    if (!message.empty()) WriteLog(kind, message);
+}
+
 void TnoxPlugin::PublishOutput(PPluginCallRec rec, int32_t& result) {
     if (outputRows_ && !outputRows_->Empty()) {
         rec->ResultKind = PT_RESULTKIND_LIST;
@@ -545,7 +558,7 @@ int32_t TnoxPlugin::ProcessPacket(PPluginCallRec rec) {
         bool skip = false;
         if (types & PT_MT_BIT(mttDataExport)) {
             if (!rec->Buffer) {
-                if (!MsgNoData.empty()) WriteLog(PT_LOG_WARNING, MsgNoData);
+                LogMessage(PT_LOG_WARNING, &TnoxPlugin::MsgNoData);
                 skip = true;
             } else if (data && data->IsRowsList() && !data->Empty() && !data->Last()->IsNewRow()) {
                 data->AddNewRow();
@@ -568,14 +581,12 @@ int32_t TnoxPlugin::ProcessPacket(PPluginCallRec rec) {
                 result = PT_RESULT_EXCEPTION;
             }
             if (failed) {
-                if (!MsgWriteCompleteError.empty()) WriteLog(PT_LOG_WARNING, MsgWriteCompleteError);
+                LogMessage(PT_LOG_WARNING, &TnoxPlugin::MsgWriteCompleteError);
             } else if (types & (PT_MT_BIT(mttDataExport) | PT_MT_BIT(mttEventsHandling))) {
-                if (result < 0) {
-                    if (!MsgWriteCompleteError.empty())
-                        WriteLog(PT_LOG_WARNING, MsgWriteCompleteError);
-                } else if (!MsgWriteComplete.empty()) {
-                    WriteLog(PT_LOG_INFO, MsgWriteComplete);
-                }
+                if (result < 0)
+                    LogMessage(PT_LOG_WARNING, &TnoxPlugin::MsgWriteCompleteError);
+                else
+                    LogMessage(PT_LOG_INFO, &TnoxPlugin::MsgWriteComplete);
             }
         }
     }
@@ -599,7 +610,7 @@ int32_t TnoxPlugin::SupplyData(PPluginCallRec rec) {
         PublishOutput(rec, result);
     } catch (...) {
         result = PT_RESULT_EXCEPTION;
-        if (!MsgWriteCompleteError.empty()) WriteLog(PT_LOG_WARNING, MsgWriteCompleteError);
+        LogMessage(PT_LOG_WARNING, &TnoxPlugin::MsgWriteCompleteError);
     }
     return result;
 }

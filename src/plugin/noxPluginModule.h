@@ -240,6 +240,9 @@ private:
     int32_t DoEvent(PPluginCallRec rec, const TnoxParamsList* params);
     int32_t DoSettingsNow(bool load, const TnoxParamsList* params);
     void PublishOutput(PPluginCallRec rec, int32_t& result);
+    // Writes one of the message properties (read under ProcessingLock: the translator
+    // changes them under it) unless it is empty. Call without holding ProcessingLock.
+    void LogMessage(int kind, std::string TnoxPlugin::*text);
     void CreateLists();
     void DestroyLists() noexcept;
     void ReleaseHostModule() noexcept;

@@ -4,8 +4,8 @@
 // same format, reads back to the same rows: same names, kinds and values (a csv number beyond
 // the double range reads back as Null, since the writer cannot carry it; raw text has its
 // carriage returns turned into blanks).
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -47,8 +47,10 @@ std::string describe(const Packet& p, bool csvNonFiniteAsNull) {
                 out += "1=null";
             } else {
                 out += std::to_string(v.vt) + "=";
-                if (nonFinite) out += std::to_string(v.u.f64);
-                else appendJsonValue(v, out);
+                if (nonFinite)
+                    out += std::to_string(v.u.f64);
+                else
+                    appendJsonValue(v, out);
             }
             out += "\x02";
         }

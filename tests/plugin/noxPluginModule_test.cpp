@@ -433,15 +433,15 @@ TEST_F(PluginTest, AcceptedDialogReloadsObjectsWithTheSameRegistryPath) {
     uint32_t self = load("Software\\A"), same = load("Software\\A"), other = load("Software\\B");
     TPluginCallRec r = Rec(self, nullptr);
     entry::ShowOptionsDialog(&r);
-    EXPECT_EQ(r.ResultValue, 1);
-    EXPECT_EQ(r.ResultSize, 4);
+    EXPECT_EQ(+r.ResultValue, 1);
+    EXPECT_EQ(+r.ResultSize, 4);
     EXPECT_EQ(reloads[same], 1);
     EXPECT_EQ(reloads[self], 0);
     EXPECT_EQ(reloads[other], 0);
     EXPECT_FALSE(Obj(self)->DialogShowing.load());
     accept = false;
     entry::ShowOptionsDialog(&r);
-    EXPECT_EQ(r.ResultValue, 0);
+    EXPECT_EQ(+r.ResultValue, 0);
     EXPECT_EQ(reloads[same], 1);
 }
 
@@ -502,12 +502,12 @@ TEST_F(PluginTest, PacketRowsArePublishedAndStayUntilTheNextButOnePacket) {
         r.Buffer = in.get();
         r.ResultKind = 0;
         int32_t res = entry::ProcessData(&r);
-        EXPECT_EQ(r.Buffer, nullptr);
+        EXPECT_EQ(+r.Buffer, nullptr);
         return std::make_pair(res, r);
     };
     auto [r1, rec1] = packet(1, PT_MT_BIT(mttFilter));
     EXPECT_EQ(r1, 0);
-    EXPECT_EQ(rec1.ResultKind, PT_RESULTKIND_LIST);
+    EXPECT_EQ(+rec1.ResultKind, PT_RESULTKIND_LIST);
     auto* out1 = reinterpret_cast<TnoxParamsList*>(rec1.ResultValue);
     ASSERT_NE(out1, nullptr);
     EXPECT_EQ(out1->GetCount(), 2);
@@ -525,8 +525,8 @@ TEST_F(PluginTest, PacketRowsArePublishedAndStayUntilTheNextButOnePacket) {
     handlerResult = 4; // > 0 without a buffer becomes 0
     auto [r4, rec4] = packet(-1, PT_MT_BIT(mttFilter));
     EXPECT_EQ(r4, 0);
-    EXPECT_EQ(rec4.ResultKind, 0);
-    EXPECT_EQ(rec4.ResultValue, 0);
+    EXPECT_EQ(+rec4.ResultKind, 0);
+    EXPECT_EQ(+rec4.ResultValue, 0);
     handlerResult = 0;
     packet(5, PT_MT_BIT(mttDataExport));
     handlerResult = -4;
@@ -571,7 +571,7 @@ TEST_F(PluginTest, EventsAreHandedOverInTwoCalls) {
     ListPtr params = NewList();
     TPluginCallRec r = Rec(id, params.get());
     ASSERT_EQ(entry::GetEvents(&r), 0);
-    EXPECT_EQ(r.ResultKind, PT_RESULTKIND_LIST);
+    EXPECT_EQ(+r.ResultKind, PT_RESULTKIND_LIST);
     auto* events = reinterpret_cast<TnoxParamsList*>(r.ResultValue);
     ASSERT_EQ(events, obj->Events());
     ASSERT_EQ(events->GetCount(), 6);
@@ -615,10 +615,10 @@ TEST_F(PluginTest, GetDataPublishesWhatTheHandlerSupplies) {
     ListPtr params = NewList();
     TPluginCallRec r = Rec(id, params.get());
     EXPECT_EQ(entry::GetData(&r), 0); // no roles named: nothing asked
-    EXPECT_EQ(r.ResultValue, 0);
+    EXPECT_EQ(+r.ResultValue, 0);
     r.CallTypes = PT_MT_BIT(mttDataQuery);
     EXPECT_EQ(entry::GetData(&r), 0);
-    EXPECT_EQ(r.ResultKind, PT_RESULTKIND_LIST);
+    EXPECT_EQ(+r.ResultKind, PT_RESULTKIND_LIST);
     auto* rows = reinterpret_cast<TnoxParamsList*>(r.ResultValue);
     ASSERT_EQ(rows, Obj(id)->OutputRows());
     EXPECT_EQ(rows->GetCount(), 2);

@@ -139,7 +139,7 @@ void TfsCustomVariable::WriteValue(const Variant& value) {
 Variant TfsCustomVariable::ReadCall(TfsCallFrame& frame) {
     const int n = std::min(frame.ParamCount(), ParamCount());
     for (int i = 0; i < n; ++i) Param(i)->Value = frame.Slot(i);
-    ResultWanted = frame.ResultWanted;
+    if (!Shared) ResultWanted = frame.ResultWanted;
     Variant result = ReadValue();
     for (int i = 0; i < n; ++i)
         if (Param(i)->ByReference) frame.Slot(i) = Param(i)->Value;
@@ -588,8 +588,15 @@ TfsMethodHelper* TfsClassVariable::DeclareDefaultProperty(std::string_view name,
 Variant TfsClassVariable::ReadCall(TfsCallFrame& frame) {
     // A bare class name gives Null: the constructor member that follows creates the object
     // (its instance is none), so nothing is allocated when no constructor follows.
-    if (frame.ParamCount() > 0 && !frame.Slot(0).IsNull()) return frame.Slot(0);
+    if (frame.ParamCount() > 0 && !frame.Slot(0).IsNull() && !frame.Slot(0).IsEmpty())
+        return frame.Slot(0);
     return Variant::Null();
+}
+
+Variant TfsClassVariable::ReadValue() {
+    Variant arg = std::move(Param(0)->Value);
+    Param(0)->Value = Variant::Null();
+    return arg.IsNull() || arg.IsEmpty() ? Variant::Null() : arg;
 }
 
 // ---- statements ------------------------------------------------------------------------------
@@ -640,7 +647,14 @@ void TfsScript::SetCompiler(TfsCompiler compiler) noexcept {
     g_compiler.store(compiler);
 }
 
-TfsScript::TfsScript() : Statements(std::make_unique<TfsStatement>(this, "", "")) {}
+constinit const TPropInfo TfsScript::PublishedProps[] = {
+    Published<tkString, &TfsScript::SyntaxType>("SyntaxType"),
+};
+constinit const TClassInfo TfsScript::ClassInfo{"TfsScript", &TComponent::ClassInfo,
+                                                TfsScript::PublishedProps};
+
+TfsScript::TfsScript(TComponent* owner)
+    : TComponent(owner), Statements(std::make_unique<TfsStatement>(this, "", "")) {}
 
 TfsScript::~TfsScript() {
     Reset();

@@ -161,7 +161,9 @@ public:
     virtual void WriteValue(const Variant& value);
     // Read or write with arguments and a parent value. The default copies the arguments into
     // the parameters, reads (or writes), and copies var parameters back into the frame; that
-    // is only for items of one script. Items that may be shared override both.
+    // is only for items of one script. Items with parameters that may live in a shared scope
+    // (registered functions, classes, member and element helpers) override both and keep
+    // nothing of the call in their fields.
     virtual Variant ReadCall(TfsCallFrame& frame);
     virtual void WriteCall(TfsCallFrame& frame, const Variant& value);
 
@@ -324,8 +326,10 @@ public:
                                             std::string_view typeName, TfsHelperCallEvent handler,
                                             bool readOnly = false);
 
-    // A cast with one argument gives the argument unchanged.
+    // A cast with one argument gives the argument unchanged; without one the value is Null.
     Variant ReadCall(TfsCallFrame& frame) override;
+    // The same with the parameter's own value, which is reset to Null (one thread only).
+    Variant ReadValue() override;
 };
 
 // ---- statements ------------------------------------------------------------------------------
@@ -383,9 +387,12 @@ private:
 
 // ---- the script object and scope -------------------------------------------------------------
 
-class TfsScript : public TfsClassAncestry {
+// A component (owner, name) with the published property SyntaxType.
+class TfsScript : public TComponent, public TfsClassAncestry {
+    PT_PUBLISHED_CLASS;
+
 public:
-    TfsScript();
+    explicit TfsScript(TComponent* owner = nullptr);
     ~TfsScript() override;
     TfsScript(const TfsScript&) = delete;
     TfsScript& operator=(const TfsScript&) = delete;

@@ -276,7 +276,7 @@ TEST(ILParserTest, DeepNestingIsAnErrorNotACrash) {
         EXPECT_EQ(c.owner.errorLocation.substr(0, 2), "1:");
     }
     // Ordinary nesting is far below the limit.
-    Compile fine("begin x := " + std::string(100, '(') + "1" + std::string(100, ')') + " end.");
+    Compile fine("begin x := " + std::string(200, '(') + "1" + std::string(200, ')') + " end.");
     EXPECT_TRUE(fine.ok) << fine.owner.errorText;
 }
 

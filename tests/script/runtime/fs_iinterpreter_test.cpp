@@ -629,6 +629,10 @@ TEST_F(ScopeTest, ClassNameAsValueIsACastOrNull) {
     TfsClassVariable* cls = script.DeclareClass(kListClass, "");
     EXPECT_TRUE(CallItem(cls, {Variant::Null()}).IsNull());
     EXPECT_EQ(CallItem(cls, {Variant(int32_t(77))}).ToInt(), 77);
+    cls->Param(0)->Value = Variant(int32_t(5));
+    EXPECT_EQ(cls->ReadValue().ToInt(), 5);
+    EXPECT_TRUE(cls->Param(0)->Value.IsNull());
+    EXPECT_TRUE(cls->ReadValue().IsNull());
 }
 
 // ---- hooks and code lines --------------------------------------------------------------------
@@ -745,6 +749,23 @@ struct FlagStmt : TfsStatement {
         if (setBreak) Program->BreakRequested = true;
     }
 };
+
+TEST(ScriptObject, IsAComponentWithDefaults) {
+    TComponent form;
+    auto* s = new TfsScript(&form);
+    s->SetName("fsScript1");
+    EXPECT_EQ(form.FindComponent("FSSCRIPT1"), s);
+    EXPECT_EQ(s->SyntaxType, "PascalScript");
+    EXPECT_EQ(s->IncludePath, std::vector<std::string>{""});
+    EXPECT_EQ(s->ItemCount(), 0);
+    EXPECT_EQ(s->Statements->Count(), 0);
+    EXPECT_EQ(s->Parent, nullptr);
+    const TPropInfo* p = GetPropInfo(*s, "syntaxtype");
+    ASSERT_NE(p, nullptr);
+    SetStrProp(*s, *p, "JScript");
+    EXPECT_EQ(s->SyntaxType, "JScript");
+    EXPECT_EQ(s->ClassName(), "TfsScript");
+} // the form frees the script
 
 TEST(Execute, StatementListStopsAtAFlagAndExecuteClearsIt) {
     TfsScript s;
