@@ -265,6 +265,7 @@ int th_sent_calls;
 uint32_t th_sent_tag, th_sent_source;
 char th_sent_bytes[256];
 int32_t th_sent_count;
+uint32_t th_sent_byte_value;
 
 __attribute__((visibility("default"))) int32_t PT_STDCALL fSendData(uint32_t hostTag, uint32_t zero,
                                                                     uint32_t sourceTag,
@@ -292,5 +293,6 @@ __attribute__((visibility("default"))) int32_t PT_STDCALL fSendByte(uint32_t hos
                                                                     uint32_t sourceTag,
                                                                     uint32_t byteValue) {
     unsigned char b = (unsigned char)byteValue;
+    th_sent_byte_value = byteValue;
     return fSendData(hostTag, zero, sourceTag, &b, 1);
 }

@@ -110,5 +110,6 @@ extern int th_sent_calls;
 extern uint32_t th_sent_tag, th_sent_source;
 extern char th_sent_bytes[256];
 extern int32_t th_sent_count;
+extern uint32_t th_sent_byte_value; /* the value fSendByte received, unmasked */
 
 #endif
