@@ -47,7 +47,7 @@ void RegisterLanguage(std::string_view name, std::string_view grammar) {
     LanguageRegistry& r = Languages();
     std::lock_guard<std::mutex> guard(r.lock);
     for (auto& entry : r.languages)
-        if (SameText(entry.first, name)) {
+        if (IsSameText(entry.first, name)) {
             entry.second = std::string(grammar);
             return;
         }
@@ -58,7 +58,7 @@ std::string LanguageGrammar(std::string_view name) {
     LanguageRegistry& r = Languages();
     std::lock_guard<std::mutex> guard(r.lock);
     for (const auto& entry : r.languages)
-        if (SameText(entry.first, name)) return entry.second;
+        if (IsSameText(entry.first, name)) return entry.second;
     RaiseError("Language '" + std::string(name) + "' not found");
 }
 
@@ -279,7 +279,7 @@ bool TfsILParser::MakeIL(std::string_view text) {
     // A language directive "#language Name" counts only at the very first byte.
     int start = 1;
     scanner_.SetPosition(1);
-    if (scanner_.ReadPunctuation() == "#" && SameText(scanner_.ReadIdentifier(), "language")) {
+    if (scanner_.ReadPunctuation() == "#" && IsSameText(scanner_.ReadIdentifier(), "language")) {
         const std::string_view src = scanner_.Text();
         const size_t from = static_cast<size_t>(scanner_.Position() - 1);
         size_t cr = src.find('\r', from);
@@ -335,7 +335,7 @@ bool TfsILParser::MakeIL(std::string_view text) {
 }
 
 bool TfsILParser::TokenEquals(const std::string& token, const std::string& lowerText) const {
-    return scanner_.CaseSensitive() ? token == lowerText : SameText(token, lowerText);
+    return scanner_.CaseSensitive() ? token == lowerText : IsSameText(token, lowerText);
 }
 
 bool TfsILParser::FirstCharMayMatch(unsigned char c, char lowerFirst) const {
@@ -586,7 +586,7 @@ void TfsILParser::EmitNode(const Element& e, bool success, int savedPos, size_t&
 
 void TfsILParser::IncludeUnit(const std::string& name, size_t& savedLines) {
     for (const auto& unit : included_)
-        if (SameText(unit, name)) return;
+        if (IsSameText(unit, name)) return;
     included_.push_back(name);
 
     const std::vector<std::string> unitLines = SplitLines(ReadUnitText(name));
