@@ -16,12 +16,12 @@
 namespace pt {
 namespace {
 
-const TfsClassInfo kObjectInfo{"TObject", nullptr};
-const TfsClassInfo kCounterInfo{"TCounter", &kObjectInfo};
+const TClassInfo& kObjectInfo = TObject::ClassInfo;
+const TClassInfo kCounterInfo{"TCounter", &TObject::ClassInfo, {}};
 
-struct TCounter : TfsObject {
+struct TCounter : TObject {
     int Total = 0;
-    TfsClassRef ClassType() const noexcept override { return &kCounterInfo; }
+    const TClassInfo& ClassType() const noexcept override { return kCounterInfo; }
 };
 
 class ScriptTest : public ::testing::Test {
@@ -41,7 +41,7 @@ protected:
         TfsClassVariable* object = system.DeclareClass(&kObjectInfo, "");
         object->DeclareMethod("procedure Free",
                               [](void* self, TfsClassRef, std::string_view, TfsCallFrame&) {
-                                  delete static_cast<TfsObject*>(self);
+                                  delete static_cast<TObject*>(self);
                                   return Variant::Null();
                               });
         TfsClassVariable* counter = system.DeclareClass(&kCounterInfo, "TObject");
