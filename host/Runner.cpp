@@ -1,5 +1,6 @@
 #include "Runner.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -90,6 +91,8 @@ RunEnd Runner::run() {
     std::string_view line;
     RunEnd end = RunEnd::Done;
     double processSeconds = 0;
+    // Plug-in time spent before the loop (the compile check) belongs to no row.
+    const double pluginBefore = processor_.callSeconds();
     for (;;) {
         LineReader::Status st = reader_.next(line);
         if (st == LineReader::Status::End) break;
@@ -130,9 +133,9 @@ RunEnd Runner::run() {
     stats_.bytesIn = reader_.bytesRead();
     stats_.totalSeconds = since(start);
     stats_.writeSeconds = sink.writeSeconds;
-    stats_.pluginSeconds = processor_.callSeconds();
-    stats_.convertSeconds = processSeconds - stats_.pluginSeconds;
-    stats_.readSeconds = stats_.totalSeconds - processSeconds - sink.writeSeconds;
+    stats_.pluginSeconds = processor_.callSeconds() - pluginBefore;
+    stats_.convertSeconds = std::max(0.0, processSeconds - stats_.pluginSeconds);
+    stats_.readSeconds = std::max(0.0, stats_.totalSeconds - processSeconds - sink.writeSeconds);
     return end;
 }
 
