@@ -710,9 +710,8 @@ std::unique_ptr<TfsXMLItem> CopyOf(const TfsXMLItem* element) {
 
 std::string ClassNameOfValue(const Variant& v) {
     const int32_t handle = v.ToInt();
-    TfsObjectTable::Entry e = TfsObjectTable::Instance().Resolve(static_cast<uint32_t>(handle));
-    if (!e.Object || !e.Class) return {};
-    return std::string(e.Class->Name);
+    TObject* object = TfsObjectTable::Instance().Resolve(static_cast<uint32_t>(handle));
+    return object ? std::string(object->ClassName()) : std::string();
 }
 
 } // namespace
