@@ -83,15 +83,15 @@ void DeclareSystem(pt::TfsScript& s, std::vector<std::string>& out) {
     if (!s.Lookup("__StringHelper")) DeclareElementHelpers(s);
     s.DeclareMethod(
         "procedure Print(v: Variant)",
-        TfsHelperCallEvent([&out](void*, TfsClassRef, std::string_view, TfsCallFrame& f) {
+        TfsHelperCallEvent([&out](TObject*, TfsClassRef, std::string_view, TfsCallFrame& f) {
             out.push_back(f.Param(0).ToStrLoose());
             return Variant::Null();
         }));
-    s.DeclareMethod(
-        "procedure RaiseException(msg: String)",
-        TfsHelperCallEvent([](void*, TfsClassRef, std::string_view, TfsCallFrame& f) -> Variant {
-            RaiseError(f.Param(0).ToStr());
-        }));
+    if (!s.Lookup("RaiseException"))
+        s.DeclareMethod(
+            "procedure RaiseException(msg: String)",
+            TfsHelperCallEvent([](void*, TfsClassRef, std::string_view,
+                                  TfsCallFrame& f) -> Variant { RaiseError(f.Param(0).ToStr()); }));
 }
 
 } // namespace

@@ -710,12 +710,8 @@ std::unique_ptr<TfsXMLItem> CopyOf(const TfsXMLItem* element) {
 
 std::string ClassNameOfValue(const Variant& v) {
     const int32_t handle = v.ToInt();
-    try {
-        TObject* o = TfsObjectTable::Instance().Resolve(static_cast<uint32_t>(handle));
-        return o ? std::string(o->ClassName()) : std::string();
-    } catch (const EScriptError&) {
-        return {}; // not a live object: no class to resolve members against
-    }
+    TObject* object = TfsObjectTable::Instance().Resolve(static_cast<uint32_t>(handle));
+    return object ? std::string(object->ClassName()) : std::string();
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "script/front/fs_xml.h"
 #include "script/runtime/fs_errors.h"
+#include "script/runtime/fs_isysrtti.h"
 #include "script/runtime/fs_objects.h"
 
 #include <array>
@@ -137,8 +138,8 @@ Variant TIsNode::ReadValue() {
     if (v.IsNull() || v.IsEmpty()) return Variant(false);
     const uint32_t handle = static_cast<uint32_t>(v.ToInt());
     if (handle == 0) return Variant(false);
-    TObject* o = TfsObjectTable::Instance().Resolve(handle);
-    return Variant(o != nullptr && InheritsFrom(&o->ClassType(), cls->ClassRef));
+    TObject* object = TfsObjectTable::Instance().Resolve(handle);
+    return Variant(object != nullptr && InheritsFrom(&object->ClassType(), cls->ClassRef));
 }
 
 // ---- set expressions ---------------------------------------------------------------------------

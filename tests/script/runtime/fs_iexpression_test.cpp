@@ -16,7 +16,6 @@
 namespace pt {
 namespace {
 
-const TClassInfo& kObjectInfo = TObject::ClassInfo;
 const TClassInfo kCounterInfo{"TCounter", &TObject::ClassInfo, {}};
 
 struct TCounter : TObject {
@@ -34,34 +33,35 @@ protected:
         if (!system.Lookup("__StringHelper")) DeclareElementHelpers(system);
         system.DeclareMethod(
             "procedure Print(v: Variant)",
-            TfsHelperCallEvent([this](void*, TfsClassRef, std::string_view, TfsCallFrame& f) {
+            TfsHelperCallEvent([this](TObject*, TfsClassRef, std::string_view, TfsCallFrame& f) {
                 out.push_back(f.Param(0).ToStrLoose());
                 return Variant::Null();
             }));
-        TfsClassVariable* object = system.DeclareClass(&kObjectInfo, "");
-        object->DeclareMethod("procedure Free",
-                              [](void* self, TfsClassRef, std::string_view, TfsCallFrame&) {
-                                  delete static_cast<TObject*>(self);
-                                  return Variant::Null();
-                              });
+        if (TfsClassVariable* object = system.DeclareClass(&TObject::ClassInfo, ""))
+            object->DeclareMethod("procedure Free",
+                                  [](TObject* self, TfsClassRef, std::string_view, TfsCallFrame&) {
+                                      delete self;
+                                      return Variant::Null();
+                                  });
         TfsClassVariable* counter = system.DeclareClass(&kCounterInfo, "TObject");
         counter->DeclareConstructor("constructor Create",
-                                    [](void*, TfsClassRef, std::string_view, TfsCallFrame&) {
+                                    [](TObject*, TfsClassRef, std::string_view, TfsCallFrame&) {
                                         return ObjectToVariant(new TCounter);
                                     });
         counter->DeclareMethod("procedure Add(n: Integer)",
-                               [](void* self, TfsClassRef, std::string_view, TfsCallFrame& f) {
+                               [](TObject* self, TfsClassRef, std::string_view, TfsCallFrame& f) {
                                    static_cast<TCounter*>(self)->Total += f.Param(0).ToInt();
                                    return Variant::Null();
                                });
         counter->DeclareMethod("function Total: Integer",
-                               [](void* self, TfsClassRef, std::string_view, TfsCallFrame&) {
+                               [](TObject* self, TfsClassRef, std::string_view, TfsCallFrame&) {
                                    return Variant(static_cast<TCounter*>(self)->Total);
                                });
-        counter->DeclareDefaultProperty("Items", "Integer", "Integer",
-                                        [](void*, TfsClassRef, std::string_view, TfsCallFrame& f) {
-                                            return Variant(f.Param(0).ToInt() * 10);
-                                        });
+        counter->DeclareDefaultProperty(
+            "Items", "Integer", "Integer",
+            [](TObject*, TfsClassRef, std::string_view, TfsCallFrame& f) {
+                return Variant(f.Param(0).ToInt() * 10);
+            });
         script.Parent = &system;
     }
 
