@@ -710,9 +710,14 @@ std::unique_ptr<TfsXMLItem> CopyOf(const TfsXMLItem* element) {
 
 std::string ClassNameOfValue(const Variant& v) {
     const int32_t handle = v.ToInt();
-    TfsObjectTable::Entry e = TfsObjectTable::Instance().Resolve(static_cast<uint32_t>(handle));
-    if (!e.Object || !e.Class) return {};
-    return std::string(e.Class->Name);
+    TObject* o = nullptr;
+    try {
+        o = TfsObjectTable::Instance().Resolve(static_cast<uint32_t>(handle));
+    } catch (const EScriptError&) {
+        return {}; // a stale handle names no class
+    }
+    if (!o) return {};
+    return std::string(o->ClassName());
 }
 
 } // namespace

@@ -26,13 +26,6 @@ std::string Lower(std::string_view s) {
     return r;
 }
 
-bool SameText(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-    return true;
-}
-
 // ---- Language registry ------------------------------------------------------------------------
 
 struct LanguageRegistry {

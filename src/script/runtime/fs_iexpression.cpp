@@ -137,8 +137,8 @@ Variant TIsNode::ReadValue() {
     if (v.IsNull() || v.IsEmpty()) return Variant(false);
     const uint32_t handle = static_cast<uint32_t>(v.ToInt());
     if (handle == 0) return Variant(false);
-    TfsObjectTable::Entry e = TfsObjectTable::Instance().Resolve(handle);
-    return Variant(e.Object != nullptr && InheritsFrom(e.Class, cls->ClassRef));
+    TObject* o = TfsObjectTable::Instance().Resolve(handle);
+    return Variant(o != nullptr && InheritsFrom(&o->ClassType(), cls->ClassRef));
 }
 
 // ---- set expressions ---------------------------------------------------------------------------
