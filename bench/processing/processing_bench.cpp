@@ -80,7 +80,9 @@ uint32_t LoadModule(const char* script) {
     std::string ini = g_dir + "/cfg" + std::to_string(id) + ".ini";
     std::string encoded;
     for (const char* s = script; *s; ++s)
-        encoded += *s == '\n' ? std::string("%0d%0a") : std::string(1, *s);
+        encoded += *s == '\n'  ? std::string("%0d%0a")
+                   : *s == '+' ? std::string("%2b") // a stored '+' reads back as a blank
+                               : std::string(1, *s);
     std::ofstream(ini, std::ios::binary)
         << "[B.Common]\r\nScript=" << encoded << "\r\nLanguage=0\r\n";
     PtParamsList* p = pt_list_new(&pt_host_list_class);

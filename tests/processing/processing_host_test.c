@@ -37,6 +37,10 @@ static const char* write_ini(const char* script, int language) {
     for (s = script; *s; s++) {
         if (*s == '\n')
             fputs("%0d%0a", f);
+        else if (*s == '+')
+            fputs("%2b", f); /* a stored '+' reads back as a blank */
+        else if (*s == '%')
+            fputs("%%", f);
         else
             fputc(*s, f);
     }
