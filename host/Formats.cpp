@@ -78,15 +78,9 @@ std::optional<Value> numberFromText(std::string_view t) {
     }
     double d;
     auto r = std::from_chars(t.data(), t.data() + n, d);
-    if (r.ec == std::errc::result_out_of_range) {
-        // Out of the double range: an infinity or zero of the right sign, as JSON readers do.
-        bool neg = t[0] == '-';
-        size_t e = t.find_first_of("eE");
-        bool tiny = e != std::string_view::npos && t[e + 1] == '-';
-        d = tiny ? (neg ? -0.0 : 0.0) : (neg ? -HUGE_VAL : HUGE_VAL);
-    } else if (r.ec != std::errc()) {
-        return std::nullopt;
-    }
+    // A number outside the double range is kept as its text rather than turned into an
+    // infinity or a zero: nothing of the field is lost.
+    if (r.ec != std::errc()) return std::nullopt;
     return Value::dbl(d);
 }
 
