@@ -139,26 +139,26 @@ struct HostPort {
     std::string host, port;
 };
 
-HostPort splitHostPort(const std::string& spec, const std::string& rest) {
+HostPort splitHostPort(const std::string& location, const std::string& rest) {
     HostPort hp;
     size_t colon;
     if (!rest.empty() && rest[0] == '[') {
         size_t close = rest.find(']');
         if (close == std::string::npos || close + 1 >= rest.size() || rest[close + 1] != ':')
-            throw std::invalid_argument("malformed address '" + spec + "': expected [HOST]:PORT");
+            throw std::invalid_argument("malformed address '" + location + "': expected [HOST]:PORT");
         hp.host = rest.substr(1, close - 1);
         colon = close + 1;
     } else {
         colon = rest.rfind(':');
         if (colon == std::string::npos)
-            throw std::invalid_argument("malformed address '" + spec + "': expected HOST:PORT");
+            throw std::invalid_argument("malformed address '" + location + "': expected HOST:PORT");
         hp.host = rest.substr(0, colon);
     }
     hp.port = rest.substr(colon + 1);
     if (hp.host.empty() || hp.port.empty() ||
         hp.port.find_first_not_of("0123456789") != std::string::npos || hp.port.size() > 5 ||
         std::stoi(hp.port) > 65535)
-        throw std::invalid_argument("malformed address '" + spec + "': expected HOST:PORT");
+        throw std::invalid_argument("malformed address '" + location + "': expected HOST:PORT");
     return hp;
 }
 
@@ -169,19 +169,19 @@ struct AddrInfo {
     }
 };
 
-void resolve(const HostPort& hp, bool passive, AddrInfo& out, const std::string& spec) {
+void resolve(const HostPort& hp, bool passive, AddrInfo& out, const std::string& location) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     if (passive) hints.ai_flags = AI_PASSIVE;
     int r = getaddrinfo(hp.host.c_str(), hp.port.c_str(), &hints, &out.list);
-    if (r != 0) throw IoError("cannot resolve " + spec + ": " + gai_strerror(r));
+    if (r != 0) throw IoError("cannot resolve " + location + ": " + gai_strerror(r));
 }
 
-std::unique_ptr<ByteSource> openTcp(const std::string& spec, const std::string& rest) {
-    HostPort hp = splitHostPort(spec, rest);
+std::unique_ptr<ByteSource> openTcp(const std::string& location, const std::string& rest) {
+    HostPort hp = splitHostPort(location, rest);
     AddrInfo ai;
-    resolve(hp, false, ai, spec);
+    resolve(hp, false, ai, location);
     int lastErr = 0;
     for (addrinfo* a = ai.list; a; a = a->ai_next) {
         int fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
@@ -192,12 +192,12 @@ std::unique_ptr<ByteSource> openTcp(const std::string& spec, const std::string& 
         if (connect(fd, a->ai_addr, a->ai_addrlen) == 0) {
             int one = 1;
             setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-            return std::make_unique<TcpSource>(fd, spec);
+            return std::make_unique<TcpSource>(fd, location);
         }
         lastErr = errno;
         close(fd);
     }
-    throw IoError("cannot connect to " + spec + ": " + errnoText(lastErr));
+    throw IoError("cannot connect to " + location + ": " + errnoText(lastErr));
 }
 
 // Binds and listens at once (so that a taken port is reported before anything else runs);
@@ -238,11 +238,11 @@ private:
     std::unique_ptr<TcpSource> conn_;
 };
 
-std::unique_ptr<ByteSource> listenTcp(const std::string& spec, const std::string& rest,
+std::unique_ptr<ByteSource> listenTcp(const std::string& location, const std::string& rest,
                                       void (*announce)(const std::string&)) {
-    HostPort hp = splitHostPort(spec, rest);
+    HostPort hp = splitHostPort(location, rest);
     AddrInfo ai;
-    resolve(hp, true, ai, spec);
+    resolve(hp, true, ai, location);
     int lastErr = 0;
     for (addrinfo* a = ai.list; a; a = a->ai_next) {
         int fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
@@ -267,9 +267,9 @@ std::unique_ptr<ByteSource> listenTcp(const std::string& spec, const std::string
             if (h.find(':') != std::string::npos) h = "[" + h + "]";
             announce("listening on tcp://" + h + ":" + port);
         }
-        return std::make_unique<ListenSource>(fd, spec);
+        return std::make_unique<ListenSource>(fd, location);
     }
-    throw IoError("cannot listen on " + spec + ": " + errnoText(lastErr));
+    throw IoError("cannot listen on " + location + ": " + errnoText(lastErr));
 }
 
 std::string serialError(const std::string& what) {
@@ -335,18 +335,18 @@ speed_t speedOf(int baud) {
     return 0;
 }
 
-std::unique_ptr<ByteSource> openTty(const std::string& spec, const std::string& device, int baud,
+std::unique_ptr<ByteSource> openTty(const std::string& location, const std::string& device, int baud,
                                     const std::string& serialMessage) {
     int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) throw IoError("cannot open " + spec + ": " + errnoText(errno));
-    auto src = std::make_unique<TtySource>(fd, spec);
-    if (!isatty(fd)) throw IoError("cannot open " + spec + ": " + serialMessage);
+    if (fd < 0) throw IoError("cannot open " + location + ": " + errnoText(errno));
+    auto src = std::make_unique<TtySource>(fd, location);
+    if (!isatty(fd)) throw IoError("cannot open " + location + ": " + serialMessage);
     speed_t speed = speedOf(baud);
     struct termios t;
     if (!speed)
-        throw IoError("cannot configure " + spec + ": unsupported baud rate " +
+        throw IoError("cannot configure " + location + ": unsupported baud rate " +
                       std::to_string(baud));
-    if (tcgetattr(fd, &t) != 0) throw IoError("cannot configure " + spec + ": " + errnoText(errno));
+    if (tcgetattr(fd, &t) != 0) throw IoError("cannot configure " + location + ": " + errnoText(errno));
     cfmakeraw(&t);
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
     t.c_cflag |= CS8 | CLOCAL | CREAD;
@@ -356,12 +356,12 @@ std::unique_ptr<ByteSource> openTty(const std::string& spec, const std::string& 
     cfsetispeed(&t, speed);
     cfsetospeed(&t, speed);
     if (tcsetattr(fd, TCSANOW, &t) != 0)
-        throw IoError("cannot configure " + spec + " as 8N1 at " + std::to_string(baud) +
+        throw IoError("cannot configure " + location + " as 8N1 at " + std::to_string(baud) +
                       " baud: " + errnoText(errno));
     return src;
 }
 
-std::unique_ptr<ByteSource> openSerial(const std::string& spec, const std::string& rest) {
+std::unique_ptr<ByteSource> openSerial(const std::string& location, const std::string& rest) {
     std::string device = rest;
     int baud = 9600;
     size_t q = rest.find('?');
@@ -370,53 +370,53 @@ std::unique_ptr<ByteSource> openSerial(const std::string& spec, const std::strin
         std::string opt = rest.substr(q + 1);
         if (opt.rfind("baud=", 0) != 0 || opt.size() == 5 || opt.size() > 12 ||
             opt.find_first_not_of("0123456789", 5) != std::string::npos)
-            throw std::invalid_argument("malformed serial source '" + spec +
+            throw std::invalid_argument("malformed serial source '" + location +
                                         "': expected serial:DEVICE[?baud=N]");
         baud = std::stoi(opt.substr(5));
         if (baud <= 0)
-            throw std::invalid_argument("malformed serial source '" + spec +
+            throw std::invalid_argument("malformed serial source '" + location +
                                         "': the baud rate must be positive");
     }
     if (device.empty())
-        throw std::invalid_argument("malformed serial source '" + spec +
+        throw std::invalid_argument("malformed serial source '" + location +
                                     "': expected serial:DEVICE[?baud=N]");
     sp_port* port = nullptr;
     if (sp_get_port_by_name(device.c_str(), &port) != SP_OK) {
         char* msg = sp_last_error_message();
         std::string text = msg ? msg : "not a serial port";
         sp_free_error_message(msg);
-        return openTty(spec, device, baud, text);
+        return openTty(location, device, baud, text);
     }
     if (sp_open(port, SP_MODE_READ_WRITE) != SP_OK) {
-        std::string msg = serialError("cannot open " + spec);
+        std::string msg = serialError("cannot open " + location);
         sp_free_port(port);
         throw IoError(msg);
     }
-    auto src = std::make_unique<SerialSource>(port, spec);
+    auto src = std::make_unique<SerialSource>(port, location);
     if (sp_set_baudrate(port, baud) != SP_OK || sp_set_bits(port, 8) != SP_OK ||
         sp_set_parity(port, SP_PARITY_NONE) != SP_OK || sp_set_stopbits(port, 1) != SP_OK ||
         sp_set_flowcontrol(port, SP_FLOWCONTROL_NONE) != SP_OK)
-        throw IoError(serialError("cannot configure " + spec + " as 8N1 at " +
+        throw IoError(serialError("cannot configure " + location + " as 8N1 at " +
                                   std::to_string(baud) + " baud"));
     return src;
 }
 
 } // namespace
 
-std::unique_ptr<ByteSource> openSource(const std::string& spec,
+std::unique_ptr<ByteSource> openSource(const std::string& location,
                                        void (*announce)(const std::string&)) {
-    if (spec == "-") return std::make_unique<FdSource>(0, "standard input", false);
-    if (spec.rfind("tcp://", 0) == 0) return openTcp(spec, spec.substr(6));
-    if (spec.rfind("tcp-listen://", 0) == 0) return listenTcp(spec, spec.substr(13), announce);
-    if (spec.rfind("serial:", 0) == 0) return openSerial(spec, spec.substr(7));
-    int fd = ::open(spec.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw IoError("cannot open " + spec + ": " + errnoText(errno));
+    if (location == "-") return std::make_unique<FdSource>(0, "standard input", false);
+    if (location.rfind("tcp://", 0) == 0) return openTcp(location, location.substr(6));
+    if (location.rfind("tcp-listen://", 0) == 0) return listenTcp(location, location.substr(13), announce);
+    if (location.rfind("serial:", 0) == 0) return openSerial(location, location.substr(7));
+    int fd = ::open(location.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw IoError("cannot open " + location + ": " + errnoText(errno));
     struct stat st;
     if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
         close(fd);
-        throw IoError("cannot read " + spec + ": " + errnoText(EISDIR));
+        throw IoError("cannot read " + location + ": " + errnoText(EISDIR));
     }
-    return std::make_unique<FdSource>(fd, spec, true);
+    return std::make_unique<FdSource>(fd, location, true);
 }
 
 // ---- sinks -------------------------------------------------------------------------------
@@ -428,13 +428,13 @@ ByteSink::ByteSink(int fd, std::string name, bool owned)
     buf_.reserve(kSinkBuffer);
 }
 
-std::unique_ptr<ByteSink> ByteSink::open(const std::string& spec, int stdFd) {
-    if (spec == "-")
+std::unique_ptr<ByteSink> ByteSink::open(const std::string& location, int stdFd) {
+    if (location == "-")
         return std::make_unique<ByteSink>(stdFd, stdFd == 1 ? "standard output" : "standard error",
                                           false);
-    int fd = ::open(spec.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) throw IoError("cannot create " + spec + ": " + errnoText(errno));
-    return std::make_unique<ByteSink>(fd, spec, true);
+    int fd = ::open(location.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) throw IoError("cannot create " + location + ": " + errnoText(errno));
+    return std::make_unique<ByteSink>(fd, location, true);
 }
 
 ByteSink::~ByteSink() {

@@ -42,7 +42,7 @@ protected:
 // "serial:DEVICE[?baud=N]". A listening socket is bound here and `announce` receives the
 // address it listens on; it accepts in start(). Throws IoError; std::invalid_argument for a
 // malformed address.
-std::unique_ptr<ByteSource> openSource(const std::string& spec,
+std::unique_ptr<ByteSource> openSource(const std::string& location,
                                        void (*announce)(const std::string&) = nullptr);
 
 // Where output goes: "-" is standard output, anything else a file that is created or
@@ -50,7 +50,7 @@ std::unique_ptr<ByteSource> openSource(const std::string& spec,
 class ByteSink {
 public:
     explicit ByteSink(int fd, std::string name, bool owned);
-    static std::unique_ptr<ByteSink> open(const std::string& spec, int stdFd);
+    static std::unique_ptr<ByteSink> open(const std::string& location, int stdFd);
     ~ByteSink();
     ByteSink(const ByteSink&) = delete;
     ByteSink& operator=(const ByteSink&) = delete;

@@ -73,8 +73,8 @@ struct RunArgs {
 // output ("-"), written whole per event.
 class EventOutput {
 public:
-    explicit EventOutput(const std::string& spec) {
-        if (!spec.empty()) sink_ = ByteSink::open(spec, 1);
+    explicit EventOutput(const std::string& location) {
+        if (!location.empty()) sink_ = ByteSink::open(location, 1);
     }
     void line(const std::string& text) {
         if (!sink_) {

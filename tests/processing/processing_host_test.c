@@ -89,11 +89,11 @@ static void release(uint32_t id) {
 /* ---- packets ---- */
 
 /* A packet from "a=1,b=x|a=2|": items name=value (an integer when it reads as one, else text),
- * "|" a row marker. A spec without "|" makes a single-row list. */
-static PtParamsList* packet_of(const char* spec) {
-    int rows = strchr(spec, '|') != NULL;
+ * "|" a row marker. A description without "|" makes a single-row list. */
+static PtParamsList* packet_of(const char* desc) {
+    int rows = strchr(desc, '|') != NULL;
     PtParamsList* l = pt_list_new(rows ? &pt_host_rows_list_class : &pt_host_list_class);
-    const char* s = spec;
+    const char* s = desc;
     while (*s) {
         char name[64], value[256];
         size_t n = 0, v = 0;
@@ -177,9 +177,9 @@ static int32_t g_lastResult;
 static TPluginCallRec g_lastRec;
 
 /* Sends the packet; answers the rows published for it ("" when none). */
-static const char* process(uint32_t id, const char* spec) {
+static const char* process(uint32_t id, const char* desc) {
     PtParamsList* p = pt_list_new(&pt_host_list_class);
-    PtParamsList* data = packet_of(spec);
+    PtParamsList* data = packet_of(desc);
     const char* text;
     TPluginCallRec r = th_rec(id, p);
     r.CallTypes = PT_MT_BIT(mttFilter);
