@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <unistd.h>
 
+#include "processing/PluginDM.h"
 #include "script/front/fs_iilparser.h"
 #include "script/runtime/fs_iinterpreter.h"
 
@@ -45,34 +46,14 @@ static bool parse(const std::string& path, const std::string& text, int language
     return true;
 }
 
-// The sixteen functions the plug-in registers for every script, exactly as it declares them;
-// `check` declares them the same way so that a script using them compiles as in `run`.
-static const char* const kHostFunctions[] = {
-    "procedure SetVariable(Name: String; Value: Variant)",
-    "function GetVariable(Name: String):Variant",
-    "procedure PushVariable(Name: String; Value: Variant)",
-    "function PopVariable(Name: String):Variant",
-    "procedure DeleteVariable(Name: String)",
-    "procedure DiscardDataPacket",
-    "procedure DbgLog(Msg: String)",
-    "function IsVariableDefined(Name: String):boolean",
-    "function IsVariableStored(Name: String):boolean",
-    "function SendData(Data: String):boolean",
-    "function SendString(Data: String):boolean",
-    "function SendByte(Data: Byte):boolean",
-    "procedure SendEvent(Name: String; Args: array of const)",
-    "function GetVariableCount:integer",
-    "function GetVariableByIndex(AIndex: integer):Variant",
-    "function GetVariableNameByIndex(AIndex: integer):string",
-};
-
 int checkScript(const std::string& path, const std::string& text, int language) {
     TfsScript script;
     script.Parent = GlobalUnit();
     TfsHelperCallEvent never = [](TObject*, TfsClassRef, std::string_view, TfsCallFrame&) {
         return Variant(); // only compiled here, never run
     };
-    for (const char* proto : kHostFunctions) script.DeclareMethod(proto, never);
+    // The plug-in's own prototypes, so that a script compiles here exactly as in `run`.
+    for (std::string_view proto : HostFunctionPrototypes) script.DeclareMethod(proto, never);
     script.SyntaxType = kLanguages[language];
     script.IncludePath = {std::filesystem::path(path).parent_path().string()};
     script.Lines = SplitLines(text);

@@ -1,5 +1,6 @@
 #include "script/runtime/fs_prototype.h"
 
+#include "common/Classes.h"
 #include "script/front/fs_iparser.h"
 #include "script/runtime/fs_errors.h"
 #include "script/runtime/fs_iinterpreter.h"
@@ -16,17 +17,6 @@ struct Token {
     std::string text;  // identifier, number or punctuation text
     std::string value; // string literal contents (quotes resolved)
 };
-
-bool SameText(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'a' && x <= 'z') x = char(x - 32);
-        if (y >= 'a' && y <= 'z') y = char(y - 32);
-        if (x != y) return false;
-    }
-    return true;
-}
 
 class Reader {
 public:
@@ -137,9 +127,9 @@ void Reader::ReadGroups(TfsPrototype& p) {
         while (true) {
             const Token& t = Next();
             if (t.kind != Token::Ident) Fail("parameter name expected");
-            if (SameText(t.text, "var") && Peek().kind == Token::Ident)
+            if (IsSameText(t.text, "var") && Peek().kind == Token::Ident)
                 byRef = true;
-            else if (SameText(t.text, "const") && Peek().kind == Token::Ident)
+            else if (IsSameText(t.text, "const") && Peek().kind == Token::Ident)
                 ;
             else {
                 names.push_back(t.text);
@@ -183,11 +173,11 @@ TfsPrototype Reader::Read() {
     const Token& kind = Next();
     if (kind.kind != Token::Ident) Fail("'function' or 'procedure' expected");
     std::string_view word = kind.text;
-    if (word.size() >= 5 && SameText(word.substr(0, 5), "macro")) {
+    if (word.size() >= 5 && IsSameText(word.substr(0, 5), "macro")) {
         p.IsMacro = true;
         word.remove_prefix(5);
     }
-    p.IsFunction = SameText(word, "function");
+    p.IsFunction = IsSameText(word, "function");
     const Token& name = Next();
     if (name.kind != Token::Ident) Fail("name expected");
     p.Name = std::string(name.text);
